@@ -1,0 +1,6 @@
+#include "MainForm.h"
+
+TfrmMain::TfrmMain(QWidget *parent)
+    : QMainWindow(parent)
+{
+}

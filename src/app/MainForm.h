@@ -1,0 +1,12 @@
+#pragma once
+
+// Qt
+#include <QMainWindow>
+
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(QWidget *parent = nullptr);
+};

@@ -1,0 +1,45 @@
+#include "AppError.h"
+
+// Local
+#include "Prompts.h"
+#include "TamselConfig.h"
+
+// Qt
+#include <QMessageBox>
+
+// Std
+#include <new>
+
+AppError::AppError(QString message)
+    : FMessage(std::move(message))
+    , FUtf8(FMessage.toUtf8())
+{
+}
+
+QString ErrorBoxText(const QString &message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void ShowAppError(const QString &message)
+{
+    Prompts::current().message(nullptr, QMessageBox::Critical, QStringLiteral(TAMSEL_APP_TITLE),
+                               ErrorBoxText(message), QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool RunGuarded(const std::function<void()> &f)
+{
+    try {
+        f();
+        return true;
+    } catch (const AppError &e) {
+        ShowAppError(e.message());
+    } catch (const std::bad_alloc &) {
+        ShowAppError(QStringLiteral("Out of memory"));
+    } catch (const std::exception &e) {
+        ShowAppError(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+class QWidget;
+
+// Runs the about box.
+void ShowAboutForm(QWidget *owner);

@@ -1,0 +1,1 @@
+#include "EditLib.h"

@@ -1,0 +1,6 @@
+#include "GalleryCli.h"
+
+int RunGalleryTool(const QStringList &)
+{
+    return 1;
+}

@@ -1,0 +1,1 @@
+#include "MsgUtils.h"

@@ -1,0 +1,38 @@
+#pragma once
+
+// Qt
+#include <QString>
+#include <QStringList>
+
+// Std
+#include <cstdint>
+
+// Kinds of folder entry a TFileFolder keeps.
+enum TFileKind : std::uint8_t { fkFile = 1, fkFolder = 2, fkHidden = 4 };
+using TFileKinds = std::uint8_t;
+
+// The entries of one folder, filtered by kind, as full paths in the order
+// the directory enumeration returns them. A missing or unreadable folder
+// gives an empty list.
+class TFileFolder : public QStringList
+{
+public:
+    TFileFolder(const QString &folder, TFileKinds kinds);
+
+    QString Folder;
+};
+
+// The path with "/" appended unless it already ends in one; "" gives "/".
+QString IncludeBackslash(const QString &path);
+
+// The file's size in bytes; 0 when it cannot be opened or measured.
+qint64 FileSizeOf(const QString &fileName);
+
+// "999 byte", "1.5 KB", "0.95 MB": decimal thresholds, binary divisors,
+// pattern "0.##" with the locale's decimal separator.
+QString FormatFileSize(qint64 size);
+
+// Copies every byte of source into destination (created or replaced).
+// Throws AppError naming the file and the reason; the destination is
+// replaced only once the copy is complete.
+void CopyFileData(const QString &source, const QString &destination);

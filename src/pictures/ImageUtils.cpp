@@ -1,0 +1,1 @@
+#include "ImageUtils.h"

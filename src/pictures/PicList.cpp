@@ -1,0 +1,1 @@
+#include "PicList.h"

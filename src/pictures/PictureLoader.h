@@ -1,0 +1,65 @@
+#pragma once
+
+// Qt
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Std
+#include <memory>
+
+class JpegDecoder;
+
+enum class PictureFormat { Bitmap, Icon, Metafile, Jpeg };
+
+// A picture file read by the decoder its extension names ("bmp", "ico",
+// "wmf", "emf", "jpg", "jpeg"; any other extension fails with
+// "Unknown picture file extension (.%s)"). A JPEG is read up to its header
+// only, so that the caller can choose the decoding scale first; every other
+// format is decoded at once.
+class TPicture
+{
+public:
+    // Throws AppError with the user's text: a file that cannot be opened
+    // names the file and the system's reason.
+    static TPicture Load(const QString &fileName);
+
+    PictureFormat Format() const { return FFormat; }
+    // The picture's own size (a JPEG's full-resolution size).
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+
+    // JPEG only: the decoder's output size at 1/denom (denom 1, 2, 4 or 8),
+    // the full size divided and rounded up.
+    QSize JpegScaledSize(int denom) const;
+
+    // The working 24-bit bitmap: a bitmap as it is; a JPEG decoded at
+    // 1/jpegDenom with the accurate (or, when fastIdct, the fast) integer
+    // IDCT; an icon or metafile drawn onto white at its own size.
+    QImage ToBitmap(int jpegDenom = 1, bool fastIdct = false) const;
+
+    ~TPicture();
+    TPicture(TPicture &&) noexcept;
+    TPicture &operator=(TPicture &&) noexcept;
+
+private:
+    TPicture();
+    PictureFormat FFormat = PictureFormat::Bitmap;
+    int FWidth = 0;
+    int FHeight = 0;
+    QImage FImage;                        // every format but JPEG
+    std::unique_ptr<JpegDecoder> FJpeg;   // JPEG
+};
+
+// Reads the whole file; throws AppError "Cannot open file <name>: <reason>".
+QByteArray ReadPictureFile(const QString &fileName);
+
+// The viewer's load: reads fileName, sets imageWidth/imageHeight to the
+// picture's own size (0 until that size is known), decodes a JPEG at the
+// smallest of 1/2, 1/4, 1/8 whose halves still cover the box, shrinks with
+// BilinearResize when larger than maxWidth x maxHeight (never enlarges), and
+// sets imageScale to the displayed width in percent ("20%").
+// Throws AppError on failure; the outputs keep what was set before.
+void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxHeight,
+                 int &imageWidth, int &imageHeight, QString &imageScale);
