@@ -1,1 +1,98 @@
 #include "FileLib.h"
+
+// Local
+#include "AppError.h"
+
+// Qt
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+
+TFileFolder::TFileFolder(const QString &folder, TFileKinds kinds)
+    : Folder(folder)
+{
+    // Unsorted: entries stand in the order the file system returns them.
+    QDirIterator it(folder.isEmpty() ? QStringLiteral("/") : folder,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QString prefix = IncludeBackslash(folder);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString name = info.fileName();
+        const bool isFolder = info.isDir();
+        if (!isFolder && !(kinds & fkFile))
+            continue;
+        if (isFolder && !(kinds & fkFolder))
+            continue;
+        if (name.startsWith(u'.') && !(kinds & fkHidden))
+            continue;
+        append(prefix + name);
+    }
+}
+
+QString IncludeBackslash(const QString &path)
+{
+    if (path.endsWith(u'/'))
+        return path;
+    return path + u'/';
+}
+
+qint64 FileSizeOf(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.size();
+}
+
+namespace {
+
+// Pattern "0.##": at most two decimals, rounded, trailing zeros and a
+// trailing separator dropped, no grouping.
+QString FormatTwoDecimals(double value)
+{
+    QString text = QString::number(value, 'f', 2);
+    while (text.endsWith(u'0'))
+        text.chop(1);
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text.replace(u'.', QLocale().decimalPoint());
+}
+
+} // namespace
+
+QString FormatFileSize(qint64 size)
+{
+    if (size < 1000)
+        return QString::number(size) + QStringLiteral(" byte");
+    if (size < 1000000)
+        return FormatTwoDecimals(double(size) / 1024) + QStringLiteral(" KB");
+    return FormatTwoDecimals(double(size) / 1048576) + QStringLiteral(" MB");
+}
+
+void CopyFileData(const QString &source, const QString &destination)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(source, in.errorString()));
+    // The copy goes to a temporary file that replaces the destination only
+    // when complete, so a full disk never leaves a half-written file under
+    // the real name.
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly))
+        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(destination, out.errorString()));
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0)
+            throw AppError(QStringLiteral("Cannot read file %1: %2").arg(source, in.errorString()));
+        if (n == 0)
+            break;
+        if (out.write(buffer.constData(), n) != n)
+            throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, out.errorString()));
+    }
+    if (!out.commit())
+        throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, out.errorString()));
+}

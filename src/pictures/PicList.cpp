@@ -1,1 +1,249 @@
 #include "PicList.h"
+
+// Local
+#include "AppError.h"
+#include "FileLib.h"
+#include "PictureLoader.h"
+
+// Qt
+#include <QApplication>
+#include <QClipboard>
+#include <QCollator>
+#include <QFileInfo>
+#include <QPainter>
+#include <QWheelEvent>
+
+// Std
+#include <algorithm>
+#include <climits>
+#include <new>
+
+namespace {
+
+// The hourglass for as long as a picture loads, also when loading fails.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+} // namespace
+
+bool IsPictureExtension(const QString &fileName)
+{
+    const QString name = fileName.mid(fileName.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0)
+        return false;
+    const QString ext = name.mid(dot + 1).toLower();
+    return !ext.isEmpty() && QStringLiteral("bmp:jpg:jpeg:wmf:emf:ico").contains(ext);
+}
+
+void SortPictureList(QStringList &files)
+{
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    std::sort(files.begin(), files.end(), [&collator](const QString &a, const QString &b) {
+        const int c = collator.compare(a, b);
+        if (c != 0)
+            return c < 0;
+        // Names that differ only in case are different files here: keep both,
+        // in a fixed order.
+        return a < b;
+    });
+}
+
+int FindPicture(const QStringList &files, const QString &fileName)
+{
+    const qsizetype exact = files.indexOf(fileName);
+    if (exact >= 0)
+        return int(exact);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (files.at(i).compare(fileName, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    return -1;
+}
+
+TPicList::TPicList(QWidget *owner)
+    : QWidget(owner)
+{
+    // Every pixel is painted in paintEvent; Qt's backing store keeps the
+    // black fill and the picture from flickering.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+TPicList::~TPicList() = default;
+
+void TPicList::SetPaintEnable(bool value)
+{
+    FPaintEnable = value;
+    if (value)
+        UpdateImage();
+}
+
+void TPicList::OpenFolder(const QString &folder, const QString &fileName)
+{
+    FFiles.clear();
+    FBitmap = QImage();
+    FItemIndex = -1;
+
+    const TFileFolder entries(folder, fkFile);
+    for (const QString &entry : entries) {
+        if (IsPictureExtension(entry))
+            FFiles.append(entry);
+    }
+    SortPictureList(FFiles);
+
+    if (!FFiles.isEmpty()) {
+        if (!fileName.isEmpty())
+            FItemIndex = FindPicture(FFiles, fileName);
+        if (FItemIndex == -1)
+            FItemIndex = 0;
+    }
+    UpdateImage();
+}
+
+void TPicList::MoveTo(int index)
+{
+    FItemIndex = index;
+    UpdateImage();
+}
+
+void TPicList::Prev()
+{
+    if (Count() > 0 && FItemIndex > 0)
+        MoveTo(FItemIndex - 1);
+}
+
+void TPicList::Next()
+{
+    if (Count() > 0 && FItemIndex < Count() - 1)
+        MoveTo(FItemIndex + 1);
+}
+
+void TPicList::Prev10()
+{
+    if (Count() > 0 && FItemIndex > 0)
+        MoveTo(std::max(FItemIndex - 10, 0));
+}
+
+void TPicList::Next10()
+{
+    if (Count() > 0 && FItemIndex < Count() - 1)
+        MoveTo(std::min(FItemIndex + 10, Count() - 1));
+}
+
+void TPicList::First()
+{
+    if (Count() > 0 && FItemIndex != 0)
+        MoveTo(0);
+}
+
+void TPicList::Last()
+{
+    if (Count() > 0 && FItemIndex != Count() - 1)
+        MoveTo(Count() - 1);
+}
+
+void TPicList::RemoveCurrent()
+{
+    if (FItemIndex == -1)
+        return;
+    FFiles.removeAt(FItemIndex);
+    if (FItemIndex > Count() - 1)
+        FItemIndex = Count() - 1;
+    if (FItemIndex == -1) {
+        // Nothing is current any more: show plain black rather than the
+        // picture of a file that has gone.
+        FBitmap = QImage();
+    }
+    UpdateImage();
+}
+
+void TPicList::UpdateImage()
+{
+    if (!FPaintEnable)
+        return;
+    // A hidden picture list loads nothing; it catches up when it is shown
+    // (at start-up the window gets its final size only then).
+    if (!isVisible()) {
+        FUpdatePending = true;
+        return;
+    }
+    FUpdatePending = false;
+    if (FItemIndex != -1) {
+        WaitCursor hourglass;
+        // Black at once, so the old picture does not stay while the new one
+        // loads.
+        FBitmap = QImage();
+        repaint();
+        ++FLoadCount;
+        try {
+            ReadPicture(FFiles.at(FItemIndex), FBitmap, width() - 6, height() - 6,
+                        FImageWidth, FImageHeight, FImageScale);
+        } catch (const AppError &e) {
+            FBitmap = QImage();
+            FImageScale = e.message();
+        } catch (const std::bad_alloc &) {
+            FBitmap = QImage();
+            FImageScale = QStringLiteral("Out of memory");
+        }
+    }
+    repaint();
+    if (OnChange)
+        OnChange(this);
+}
+
+void TPicList::CopyToClipboard()
+{
+    if (FItemIndex == -1)
+        return;
+    QImage full;
+    int width = 0;
+    int height = 0;
+    QString scale;
+    ReadPicture(FFiles.at(FItemIndex), full, INT_MAX, INT_MAX, width, height, scale);
+    QGuiApplication::clipboard()->setImage(full);
+}
+
+void TPicList::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (!FBitmap.isNull()) {
+        // Integer division toward zero: a bitmap larger than the area is
+        // cropped evenly on both sides.
+        painter.drawImage(QPoint((width() - FBitmap.width()) / 2, (height() - FBitmap.height()) / 2),
+                          FBitmap);
+    }
+}
+
+void TPicList::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (FUpdatePending)
+        UpdateImage();
+}
+
+void TPicList::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    UpdateImage();
+}
+
+void TPicList::mousePressEvent(QMouseEvent *event)
+{
+    QWidget::mousePressEvent(event);
+    setFocus(Qt::MouseFocusReason);
+}
+
+void TPicList::wheelEvent(QWheelEvent *event)
+{
+    event->ignore();
+}

@@ -36,8 +36,6 @@ public:
     void SetPaintEnable(bool value);
 
     std::function<void(TPicList *)> OnChange;
-    // Wheel notches passed on to the owner: +1 per notch up, -1 per notch down.
-    std::function<void(int notches)> OnWheel;
 
     void OpenFolder(const QString &folder, const QString &fileName);
     void Prev();
@@ -55,8 +53,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    // Wheel turns are left to the owner window.
     void wheelEvent(QWheelEvent *event) override;
 
 private:
@@ -70,7 +70,7 @@ private:
     QString FImageScale;
     bool FPaintEnable = true;
     int FLoadCount = 0;
-    int FWheelRemainder = 0;
+    bool FUpdatePending = false;
 };
 
 // True when the file's extension (without the dot, lower case, not empty)
