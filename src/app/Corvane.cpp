@@ -1,5 +1,9 @@
+// The program block: the application and its title, the main window, the
+// message loop.
+
 // Local
 #include "MainForm.h"
+#include "TamselConfig.h"
 
 // Qt
 #include <QApplication>
@@ -7,7 +11,13 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    TfrmMain frmMain;
+    // The application title; window captions and error boxes read it.
+    QApplication::setApplicationName(QStringLiteral(TAMSEL_APP_TITLE));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tamsel-photo-editor")));
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    TfrmMain frmMain(arguments);
     frmMain.show();
     return app.exec();
 }

@@ -1,6 +1,612 @@
 #include "MainForm.h"
 
-TfrmMain::TfrmMain(QWidget *parent)
+// Local
+#include "AboutForm.h"
+#include "AdvButton.h"
+#include "AppError.h"
+#include "AppPaths.h"
+#include "CopyForm.h"
+#include "FileDlg.h"
+#include "FileLib.h"
+#include "PicList.h"
+#include "Publish2WebForm.h"
+#include "RegLib.h"
+#include "SettingsForm.h"
+#include "ShellOps.h"
+#include "TamselConfig.h"
+
+// Qt
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+namespace {
+
+const QString kOpenFilter =
+    QStringLiteral("Image Files|*.jpeg;*.jpg;*.bmp;*.tif;*.tiff|All Files|*.*");
+const QString kNoImage = QStringLiteral("There is no image selected.");
+constexpr int kWheelNotch = 120;
+constexpr int kMaxStoredFolderIndex = 21;
+constexpr int kMaxReadFolderIndex = 30;
+
+// Toolbar pictures, drawn rather than shipped.
+enum class Glyph { Open, Copy, Move, Gallery, Search };
+
+QIcon MakeIcon(Glyph glyph)
+{
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(0x2d, 0x3e, 0x50);
+    p.setPen(QPen(ink, 1.5));
+    switch (glyph) {
+    case Glyph::Open: {
+        p.setBrush(QColor(0xf4, 0xc4, 0x3d));
+        QPainterPath folder;
+        folder.moveTo(2, 6);
+        folder.lineTo(9, 6);
+        folder.lineTo(11, 8);
+        folder.lineTo(21, 8);
+        folder.lineTo(21, 20);
+        folder.lineTo(2, 20);
+        folder.closeSubpath();
+        p.drawPath(folder);
+        break;
+    }
+    case Glyph::Copy:
+        p.setBrush(QColor(0xe8, 0xf1, 0xfa));
+        p.drawRect(QRectF(3, 3, 12, 14));
+        p.drawRect(QRectF(9, 7, 12, 14));
+        break;
+    case Glyph::Move: {
+        p.setBrush(QColor(0xf4, 0xc4, 0x3d));
+        p.drawRect(QRectF(9, 10, 12, 10));
+        p.setPen(QPen(QColor(0x1f, 0x7a, 0x3a), 2.5));
+        p.drawLine(QPointF(2, 8), QPointF(14, 8));
+        p.drawLine(QPointF(10, 4), QPointF(14, 8));
+        p.drawLine(QPointF(10, 12), QPointF(14, 8));
+        break;
+    }
+    case Glyph::Gallery:
+        p.setBrush(QColor(0x9f, 0xd3, 0xf5));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x)
+                p.drawRect(QRectF(2.5 + x * 10, 2.5 + y * 10, 8, 8));
+        break;
+    case Glyph::Search:
+        p.setPen(QPen(ink, 2.5));
+        p.drawEllipse(QRectF(3, 3, 12, 12));
+        p.drawLine(QPointF(14, 14), QPointF(21, 21));
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+QString FolderToOpen(const QString &folder, const QString &fileName)
+{
+    if (!folder.isEmpty())
+        return folder;
+    return FolderOfPath(fileName);
+}
+
+TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
     : QMainWindow(parent)
 {
+    setObjectName(QStringLiteral("frmMain"));
+    // The designed bounds and minimum size; the stored placement replaces
+    // them in LoadSettings.
+    setGeometry(244, 103, 414, 384);
+    setMinimumSize(400, 300);
+    FormCreate(arguments);
+}
+
+TfrmMain::~TfrmMain()
+{
+    // Closing saves the settings; a window destroyed without being closed
+    // saves them here.
+    if (!FSettingsSaved)
+        RunGuarded([this] { SaveSettings(); });
+}
+
+void TfrmMain::FormCreate(const QStringList &arguments)
+{
+    // The picture list fills the client area below a thin spacer.
+    auto *client = new QWidget(this);
+    auto *layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    pnlTop = new QWidget(client);
+    pnlTop->setObjectName(QStringLiteral("pnlTop"));
+    pnlTop->setFixedHeight(2);
+    layout->addWidget(pnlTop);
+    FPicList = new TPicList(client);
+    FPicList->setObjectName(QStringLiteral("FPicList"));
+    FPicList->OnChange = [this](TPicList *) { PicListChange(); };
+    layout->addWidget(FPicList, 1);
+    setCentralWidget(client);
+    setFocusProxy(FPicList);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
+    setWindowTitle(QApplication::applicationName());
+
+    // An error in any of the following steps is shown, the remaining steps
+    // are skipped, and the window opens all the same.
+    RunGuarded([&] {
+        LoadSettings();
+        EnableActions();
+        UpdateStatus();
+        AssignShortCuts();
+
+        if (!arguments.isEmpty()) {
+            // Relative paths are taken from the current directory.
+            const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(arguments.first()));
+            const QFileInfo info(path);
+            if (info.exists() && !info.isDir())
+                OpenLocation(QString(), path);
+            if (info.isDir())
+                OpenLocation(path, QString());
+        }
+
+        FSearchButton = new TAdvButton(this);
+        FSearchButton->Attach(SpeedButton1);
+        FSearchButton->SubId = QStringLiteral(TAMSEL_SEARCH_SAID);
+    });
+    FPicList->setFocus();
+}
+
+void TfrmMain::CreateActions()
+{
+    struct Spec
+    {
+        QAction **action;
+        const char *text;       // the menu item's text
+        const char *caption;    // the action's caption where it differs
+        const char *objectName;
+        void (TfrmMain::*handler)();
+    };
+    const Spec specs[] = {
+        {&acnOpen, "Open...", "", "acnOpen", &TfrmMain::acnOpenExecute},
+        {&acnSettings, "Settings...", nullptr, "acnSettings", &TfrmMain::acnSettingsExecute},
+        {&acnClose, "Close", nullptr, "acnClose", &TfrmMain::acnCloseExecute},
+        {&acnAbout, "About...", nullptr, "acnAbout", &TfrmMain::acnAboutExecute},
+        {&acnCopyToClipboard, "Copy To Clipboard", nullptr, "acnCopyToClipboard", &TfrmMain::acnCopyToClipboardExecute},
+        {&acnCopyToFolder, "Copy To Folder...", nullptr, "acnCopyToFolder", &TfrmMain::acnCopyToFolderExecute},
+        {&acnMoveToFolder, "Move To Folder...", nullptr, "acnMoveToFolder", &TfrmMain::acnMoveToFolderExecute},
+        {&acnDelete, "Delete", nullptr, "acnDelete", &TfrmMain::acnDeleteExecute},
+        {&acnDeleteWOUndo, "DeleteWOUndo", nullptr, "acnDeleteWOUndo", &TfrmMain::acnDeleteWOUndoExecute},
+        {&acnFullScreen, "Full Screen", nullptr, "acnFullScreen", &TfrmMain::acnFullScreenExecute},
+        {&acnPrev, "Prev Image", "Prev", "acnPrev", &TfrmMain::acnPrevExecute},
+        {&acnNext, "Next Image", "Next", "acnNext", &TfrmMain::acnNextExecute},
+        {&acnPrev10, "Prev 10", nullptr, "acnPrev10", &TfrmMain::acnPrev10Execute},
+        {&acnNext10, "Next 10", nullptr, "acnNext10", &TfrmMain::acnNext10Execute},
+        {&acnFirst, "First Image", "First", "acnFirst", &TfrmMain::acnFirstExecute},
+        {&acnLast, "Last Image", "Last", "acnLast", &TfrmMain::acnLastExecute},
+        {&acnRefresh, "Refresh", nullptr, "acnRefresh", &TfrmMain::acnRefreshExecute},
+        {&acnPublishToWeb, "Create HTML Gallery", nullptr, "acnPublishToWeb", &TfrmMain::acnPublishToWebExecute},
+    };
+    for (const Spec &spec : specs) {
+        auto *action = new QAction(QString::fromLatin1(spec.text), this);
+        action->setObjectName(QString::fromLatin1(spec.objectName));
+        action->setIconText(QString::fromLatin1(spec.caption ? spec.caption : spec.text));
+        // Shortcuts belong to the window, so they work also while the menu
+        // is removed in full-screen mode.
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        const auto handler = spec.handler;
+        connect(action, &QAction::triggered, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
+        *spec.action = action;
+    }
+    acnOpen->setIcon(MakeIcon(Glyph::Open));
+    acnOpen->setToolTip(QStringLiteral("Open"));
+    acnCopyToFolder->setIcon(MakeIcon(Glyph::Copy));
+    acnCopyToFolder->setToolTip(QStringLiteral("Copy"));
+    acnMoveToFolder->setIcon(MakeIcon(Glyph::Move));
+    acnMoveToFolder->setToolTip(QStringLiteral("Move"));
+    acnPublishToWeb->setIcon(MakeIcon(Glyph::Gallery));
+    acnPublishToWeb->setToolTip(QStringLiteral("Create HTML Gallery"));
+
+    // The shortcuts that come with the design of the window; AssignShortCuts
+    // sets the others at start-up.
+    acnOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    acnCopyToClipboard->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    acnDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    acnRefresh->setShortcut(QKeySequence(Qt::Key_F5));
+}
+
+void TfrmMain::CreateMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->addAction(acnOpen);
+    file->addSeparator();
+    file->addAction(acnSettings);
+    file->addSeparator();
+    file->addAction(acnClose);
+
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("Edit"));
+    edit->addAction(acnCopyToClipboard);
+    edit->addSeparator();
+    edit->addAction(acnCopyToFolder);
+    edit->addAction(acnMoveToFolder);
+    edit->addSeparator();
+    edit->addAction(acnDelete);
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("View"));
+    view->addAction(acnFullScreen);
+    view->addSeparator();
+    view->addAction(acnNext);
+    view->addAction(acnPrev);
+    view->addAction(acnPrev10);
+    view->addAction(acnNext10);
+    view->addAction(acnFirst);
+    view->addAction(acnLast);
+    view->addSeparator();
+    view->addAction(acnRefresh);
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    tools->addAction(acnPublishToWeb);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->addAction(acnAbout);
+}
+
+void TfrmMain::CreateToolBar()
+{
+    ToolBar = addToolBar(QStringLiteral("ToolBar"));
+    ToolBar->setObjectName(QStringLiteral("ToolBar"));
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(24, 24));
+    ToolBar->toggleViewAction()->setEnabled(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    pumFolders = new QMenu(this);
+    pumFolders->setObjectName(QStringLiteral("pumFolders"));
+    connect(pumFolders, &QMenu::triggered, this,
+            [this](QAction *item) { RunGuarded([&] { FolderMenuClick(item); }); });
+
+    tbnOpen = new QToolButton(ToolBar);
+    tbnOpen->setObjectName(QStringLiteral("tbnOpen"));
+    tbnOpen->setDefaultAction(acnOpen);
+    tbnOpen->setMenu(pumFolders);
+    tbnOpen->setPopupMode(QToolButton::MenuButtonPopup);
+    tbnOpen->setAutoRaise(true);
+    ToolBar->addWidget(tbnOpen);
+    ToolBar->addSeparator();
+    ToolBar->addAction(acnCopyToFolder);
+    ToolBar->addAction(acnMoveToFolder);
+    ToolBar->addSeparator();
+    ToolBar->addAction(acnPublishToWeb);
+    ToolBar->addSeparator();
+
+    SpeedButton1 = new QToolButton(ToolBar);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setText(QStringLiteral("Search"));
+    SpeedButton1->setToolTip(QStringLiteral("Search of Software"));
+    SpeedButton1->setIcon(MakeIcon(Glyph::Search));
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    ToolBar->addWidget(SpeedButton1);
+    for (QToolButton *button : ToolBar->findChildren<QToolButton *>())
+        button->setFocusPolicy(Qt::NoFocus);
+}
+
+void TfrmMain::CreateStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(true);
+    for (int i = 0; i < int(StatusPanels.size()); ++i) {
+        auto *panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setContentsMargins(0, 0, 0, 0);
+        panel->setFixedWidth(50);
+        bar->addWidget(panel);
+        StatusPanels[size_t(i)] = panel;
+    }
+}
+
+QList<QAction *> TfrmMain::Actions() const
+{
+    return {acnOpen, acnSettings, acnClose, acnAbout, acnCopyToClipboard, acnCopyToFolder,
+            acnMoveToFolder, acnDelete, acnDeleteWOUndo, acnFullScreen, acnPrev, acnNext,
+            acnPrev10, acnNext10, acnFirst, acnLast, acnRefresh, acnPublishToWeb};
+}
+
+QString TfrmMain::PanelText(int index) const
+{
+    return StatusPanels.at(size_t(index))->text();
+}
+
+bool TfrmMain::IsFullScreenMode() const
+{
+    // The status bar's visibility marks the mode.
+    return statusBar()->isHidden();
+}
+
+void TfrmMain::AssignShortCuts()
+{
+    acnOpen->setShortcut(QKeySequence(Qt::Key_O));
+    acnClose->setShortcut(QKeySequence(Qt::Key_Escape));
+    acnCopyToFolder->setShortcut(QKeySequence(Qt::Key_C));
+    acnMoveToFolder->setShortcut(QKeySequence(Qt::Key_M));
+    acnDeleteWOUndo->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+    acnFullScreen->setShortcut(QKeySequence(Qt::Key_F));
+    acnFirst->setShortcut(QKeySequence(Qt::Key_Home));
+    acnPrev->setShortcut(QKeySequence(Qt::Key_PageUp));
+    acnNext->setShortcut(QKeySequence(Qt::Key_PageDown));
+    acnPrev10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
+    acnNext10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+    acnLast->setShortcut(QKeySequence(Qt::Key_End));
+}
+
+void TfrmMain::LoadSettings()
+{
+    LoadFormPlacement(kFormsKey + objectName(), this, false);
+    FLastOpenFolder = ReadRegString(kAppKey, QStringLiteral("LastOpenFolder"));
+    for (int n = 0; n <= kMaxReadFolderIndex; ++n) {
+        const QString folder = ReadRegString(kFoldersKey, QString::number(n));
+        if (folder.isEmpty())
+            break;
+        if (QFileInfo(folder).isDir())
+            AddFolderMenuItem(folder);
+    }
+}
+
+void TfrmMain::SaveSettings()
+{
+    FSettingsSaved = true;
+    SaveFormPlacement(kFormsKey + objectName(), this);
+    if (!FLastOpenFolder.trimmed().isEmpty())
+        WriteRegString(kAppKey, QStringLiteral("LastOpenFolder"), FLastOpenFolder);
+    DeleteRegKey(kFoldersKey);
+    for (int i = 0; i < FFolderHistory.size() && i <= kMaxStoredFolderIndex; ++i)
+        WriteRegString(kFoldersKey, QString::number(i), FFolderHistory.at(i));
+}
+
+void TfrmMain::AddFolderMenuItem(const QString &folder)
+{
+    FFolderHistory.append(folder);
+    QAction *item = pumFolders->addAction(folder);
+    // The item finds its folder through its index, never through its text.
+    item->setData(int(FFolderHistory.size() - 1));
+}
+
+void TfrmMain::OpenLocation(const QString &folder, const QString &fileName)
+{
+    const QString toOpen = FolderToOpen(folder, fileName);
+    FPicList->OpenFolder(toOpen, fileName);
+    FLastOpenFolder = toOpen;
+    if (!FFolderHistory.contains(toOpen))
+        AddFolderMenuItem(toOpen);
+}
+
+void TfrmMain::PicListChange()
+{
+    EnableActions();
+    UpdateStatus();
+}
+
+void TfrmMain::EnableActions()
+{
+    const bool hasPicture = FPicList->ItemIndex() != -1;
+    for (QAction *action : {acnCopyToClipboard, acnCopyToFolder, acnMoveToFolder, acnDelete,
+                            acnPrev, acnNext, acnPrev10, acnNext10, acnFirst, acnLast, acnRefresh})
+        action->setEnabled(hasPicture);
+}
+
+void TfrmMain::UpdateStatus()
+{
+    const QString title = QApplication::applicationName();
+    std::array<QString, 5> texts;
+    const int index = FPicList->ItemIndex();
+    if (index == -1) {
+        setWindowTitle(title);
+        texts[0] = kNoImage;
+    } else {
+        const QString path = FPicList->FileNames(index);
+        setWindowTitle(title + QStringLiteral(" - ") + path);
+        texts[0] = QStringLiteral("%1/%2").arg(index + 1).arg(FPicList->Count());
+        texts[1] = NameOfPath(path);
+        texts[2] = QStringLiteral("%1x%2").arg(FPicList->ImageWidth()).arg(FPicList->ImageHeight());
+        texts[3] = FormatFileSize(FileSizeOf(path));
+        texts[4] = FPicList->ImageScale();
+    }
+    const QFontMetrics metrics(statusBar()->font());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        StatusPanels[i]->setText(texts[i]);
+        StatusPanels[i]->setFixedWidth(metrics.horizontalAdvance(texts[i]) + 20);
+    }
+    statusBar()->repaint();
+}
+
+void TfrmMain::acnOpenExecute()
+{
+    TFileOpenDialog dialog;
+    dialog.OwnerHandle = this;
+    if (!FLastOpenFolder.isEmpty())
+        dialog.InitialDir = FLastOpenFolder;
+    dialog.Filter = kOpenFilter;
+    if (dialog.Execute())
+        OpenLocation(QString(), dialog.FileName);
+}
+
+void TfrmMain::FolderMenuClick(QAction *item)
+{
+    bool ok = false;
+    const int index = item->data().toInt(&ok);
+    if (!ok || index < 0 || index >= FFolderHistory.size())
+        return;
+    OpenLocation(FFolderHistory.at(index), QString());
+    FPicList->setFocus();
+}
+
+void TfrmMain::acnPrevExecute() { FPicList->Prev(); }
+void TfrmMain::acnNextExecute() { FPicList->Next(); }
+void TfrmMain::acnPrev10Execute() { FPicList->Prev10(); }
+void TfrmMain::acnNext10Execute() { FPicList->Next10(); }
+void TfrmMain::acnFirstExecute() { FPicList->First(); }
+void TfrmMain::acnLastExecute() { FPicList->Last(); }
+
+void TfrmMain::acnRefreshExecute()
+{
+    if (FPicList->ItemIndex() != -1)
+        OpenLocation(QString(), FPicList->FileNames(FPicList->ItemIndex()));
+}
+
+void TfrmMain::acnCopyToClipboardExecute()
+{
+    FPicList->CopyToClipboard();
+}
+
+void TfrmMain::RemoveCurrentIfGone(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists() && !info.isSymLink())
+        FPicList->RemoveCurrent();
+}
+
+void TfrmMain::DeleteCurrent(bool allowUndo)
+{
+    if (FPicList->ItemIndex() == -1)
+        return;
+    const QString fileName = FPicList->FileNames(FPicList->ItemIndex());
+    ShellDeleteFile(this, fileName, allowUndo);
+    RemoveCurrentIfGone(fileName);
+}
+
+void TfrmMain::acnDeleteExecute() { DeleteCurrent(true); }
+void TfrmMain::acnDeleteWOUndoExecute() { DeleteCurrent(false); }
+
+void TfrmMain::CopyCurrent(bool move)
+{
+    if (FPicList->ItemIndex() == -1)
+        return;
+    const QString fileName = FPicList->FileNames(FPicList->ItemIndex());
+    ShowCopyForm(this, fileName, move);
+    if (move)
+        RemoveCurrentIfGone(fileName);
+}
+
+void TfrmMain::acnCopyToFolderExecute() { CopyCurrent(false); }
+void TfrmMain::acnMoveToFolderExecute() { CopyCurrent(true); }
+
+void TfrmMain::WaitForWindowToSettle()
+{
+    // A window manager applies state changes asynchronously. Let the window
+    // reach its final size before the picture is loaded for it, so that the
+    // switch costs exactly one decode.
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer quiet;
+    quiet.start();
+    QSize last = size();
+    while (total.elapsed() < 500 && quiet.elapsed() < 60) {
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        if (size() != last) {
+            last = size();
+            quiet.restart();
+        }
+    }
+}
+
+void TfrmMain::acnFullScreenExecute()
+{
+    FPicList->SetPaintEnable(false);
+    if (!IsFullScreenMode()) {
+        FNormalBounds = QRect();
+        if (!isMaximized()) {
+            FNormalBounds = geometry();
+            setWindowState(windowState() | Qt::WindowMaximized);
+        }
+        statusBar()->hide();
+        ToolBar->hide();
+        pnlTop->hide();
+        menuBar()->hide();
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    } else {
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+        if (!FNormalBounds.isNull()) {
+            setWindowState(windowState() & ~Qt::WindowMaximized);
+            setGeometry(FNormalBounds);
+            FNormalBounds = QRect();
+        }
+        menuBar()->show();
+        statusBar()->show();
+        ToolBar->show();
+        pnlTop->show();
+    }
+    if (!QApplication::platformName().startsWith(QLatin1String("offscreen")))
+        WaitForWindowToSettle();
+    FPicList->SetPaintEnable(true);
+}
+
+void TfrmMain::acnSettingsExecute()
+{
+    ShowSettingsForm(this);
+}
+
+void TfrmMain::acnAboutExecute()
+{
+    ShowAboutForm(this);
+}
+
+void TfrmMain::acnPublishToWebExecute()
+{
+    ShowPublish2Web(FPicList->Files(), FLastOpenFolder, this);
+}
+
+void TfrmMain::acnCloseExecute()
+{
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    RunGuarded([this] { SaveSettings(); });
+    event->accept();
+}
+
+void TfrmMain::wheelEvent(QWheelEvent *event)
+{
+    // One picture per notch; the smaller steps of high-resolution wheels and
+    // touchpads add up to a notch. A turn the other way starts afresh.
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        event->ignore();
+        return;
+    }
+    if ((delta > 0) != (FWheelDelta > 0))
+        FWheelDelta = 0;
+    FWheelDelta += delta;
+    RunGuarded([this] {
+        while (FWheelDelta >= kWheelNotch) {
+            FWheelDelta -= kWheelNotch;
+            FPicList->Prev();
+        }
+        while (FWheelDelta <= -kWheelNotch) {
+            FWheelDelta += kWheelNotch;
+            FPicList->Next();
+        }
+    });
+    event->accept();
 }

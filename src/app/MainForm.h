@@ -2,11 +2,120 @@
 
 // Qt
 #include <QMainWindow>
+#include <QRect>
+#include <QStringList>
 
+// Std
+#include <array>
+
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+class TAdvButton;
+class TPicList;
+
+// The viewer's one window: toolbar, spacer, picture list and a status bar of
+// five panels. Every user command is an action of this window. The parts are
+// public, as a form's fields are, so that tests can drive the real widgets.
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit TfrmMain(QWidget *parent = nullptr);
+    // arguments: the command line without the program name; at most the
+    // first one is looked at.
+    explicit TfrmMain(const QStringList &arguments = {}, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // Parts
+    TPicList *FPicList = nullptr;
+    QToolBar *ToolBar = nullptr;
+    QToolButton *tbnOpen = nullptr;
+    QToolButton *SpeedButton1 = nullptr;
+    QWidget *pnlTop = nullptr;
+    std::array<QLabel *, 5> StatusPanels{};
+    QMenu *pumFolders = nullptr;
+    TAdvButton *FSearchButton = nullptr;
+
+    // Actions, in the order of the action list.
+    QAction *acnOpen = nullptr;
+    QAction *acnSettings = nullptr;
+    QAction *acnClose = nullptr;
+    QAction *acnAbout = nullptr;
+    QAction *acnCopyToClipboard = nullptr;
+    QAction *acnCopyToFolder = nullptr;
+    QAction *acnMoveToFolder = nullptr;
+    QAction *acnDelete = nullptr;
+    QAction *acnDeleteWOUndo = nullptr;
+    QAction *acnFullScreen = nullptr;
+    QAction *acnPrev = nullptr;
+    QAction *acnNext = nullptr;
+    QAction *acnPrev10 = nullptr;
+    QAction *acnNext10 = nullptr;
+    QAction *acnFirst = nullptr;
+    QAction *acnLast = nullptr;
+    QAction *acnRefresh = nullptr;
+    QAction *acnPublishToWeb = nullptr;
+
+    // State
+    QStringList FFolderHistory;
+    QString FLastOpenFolder;
+    QRect FNormalBounds;        // all zero: no bounds saved
+
+    QList<QAction *> Actions() const;
+    QString PanelText(int index) const;
+    bool IsFullScreenMode() const;
+
+    void OpenLocation(const QString &folder, const QString &fileName);
+    void EnableActions();
+    void UpdateStatus();
+    void AssignShortCuts();
+    void LoadSettings();
+    void SaveSettings();
+
+    // Command handlers
+    void acnOpenExecute();
+    void FolderMenuClick(QAction *item);
+    void acnPrevExecute();
+    void acnNextExecute();
+    void acnPrev10Execute();
+    void acnNext10Execute();
+    void acnFirstExecute();
+    void acnLastExecute();
+    void acnRefreshExecute();
+    void acnCopyToClipboardExecute();
+    void acnDeleteExecute();
+    void acnDeleteWOUndoExecute();
+    void acnCopyToFolderExecute();
+    void acnMoveToFolderExecute();
+    void acnFullScreenExecute();
+    void acnSettingsExecute();
+    void acnAboutExecute();
+    void acnPublishToWebExecute();
+    void acnCloseExecute();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    void FormCreate(const QStringList &arguments);
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void PicListChange();
+    void AddFolderMenuItem(const QString &folder);
+    void DeleteCurrent(bool allowUndo);
+    void CopyCurrent(bool move);
+    void RemoveCurrentIfGone(const QString &fileName);
+    void WaitForWindowToSettle();
+
+    int FWheelDelta = 0;
+    bool FSettingsSaved = false;
 };
+
+// The folder a file path opens in: the text up to the last "/", without that
+// "/" unless it is the root.
+QString FolderToOpen(const QString &folder, const QString &fileName);

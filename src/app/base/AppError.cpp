@@ -2,9 +2,9 @@
 
 // Local
 #include "Prompts.h"
-#include "TamselConfig.h"
 
 // Qt
+#include <QCoreApplication>
 #include <QMessageBox>
 
 // Std
@@ -25,7 +25,7 @@ QString ErrorBoxText(const QString &message)
 
 void ShowAppError(const QString &message)
 {
-    Prompts::current().message(nullptr, QMessageBox::Critical, QStringLiteral(TAMSEL_APP_TITLE),
+    Prompts::current().message(nullptr, QMessageBox::Critical, QCoreApplication::applicationName(),
                                ErrorBoxText(message), QMessageBox::Ok, QMessageBox::Ok);
 }
 

@@ -29,7 +29,7 @@ private:
 QString ErrorBoxText(const QString &message);
 
 // The application's general error handler: an error box (error icon, one OK
-// button, the application title as caption) through the prompt seam. The
+// button, the application title (the application name) as caption) through the prompt seam. The
 // program goes on afterwards.
 void ShowAppError(const QString &message);
 

@@ -13,16 +13,20 @@ class QWidget;
 // 32-bit integers), kept in one human-readable file under $XDG_CONFIG_HOME
 // (Brenmark/TamselCorvane.conf). Key paths are absolute with "\" between
 // key names, for example "\Software\Brenmark\TamselCorvane\forms\frmMain".
+// Keys and value names are looked up ignoring letter case and stored as they
+// were first written.
 //
-// Every write replaces the file atomically; a file that cannot be parsed is
-// set aside (renamed, never deleted) and read as empty.
+// There is no state in memory: every read goes to the file and every change
+// is written at once. A change reads the file, applies itself and replaces
+// the file atomically, all under a lock beside the file, so that two running
+// copies never lose or tear each other's writes. A file that cannot be parsed
+// is set aside (renamed, never deleted) and read as empty.
 
 // Path of the store file for the current user.
 QString RegStoreFile();
 
 // One access to the store: open a key, read and write its values, close.
-// Changes are written to the file when the key is closed (or the object is
-// destroyed). Reading a value of the wrong type throws AppError
+// Reading a value of the wrong type throws AppError
 // "Invalid data type for '%s'"; a write that cannot be stored throws
 // "Failed to set data for '%s'".
 class TRegistry
@@ -33,19 +37,26 @@ public:
     TRegistry(const TRegistry &) = delete;
     TRegistry &operator=(const TRegistry &) = delete;
 
-    // Opens Key, creating it when missing and canCreate is true. Returns
-    // whether the key is open.
+    // Opens Key, creating it when missing and canCreate is true. A key
+    // without a leading "\" is relative to the open key. Returns whether the
+    // key is open.
     bool OpenKey(const QString &key, bool canCreate);
     void CloseKey();
+    // The open key ("" when none).
+    QString CurrentPath() const;
 
+    bool KeyExists(const QString &key) const;
     bool ValueExists(const QString &name) const;
+    // "" when the value does not exist.
     QString ReadString(const QString &name) const;
+    // A missing value throws "Failed to get data for '%s'".
     qint32 ReadInteger(const QString &name) const;
     void WriteString(const QString &name, const QString &value);
     void WriteInteger(const QString &name, qint32 value);
+    // True when a value was deleted; a missing value is no error.
     bool DeleteValue(const QString &name);
     // Deletes a key with all its sub-keys and values; a missing key is no
-    // error.
+    // error. False only when the store could not be written.
     bool DeleteKey(const QString &key);
 
 private:
@@ -54,16 +65,21 @@ private:
 };
 
 // Opens Key (creating it when missing) in a new access object that the
-// caller owns.
+// caller owns. Whether the key could be opened is not reported: an access
+// object whose key is not open reads every value as missing.
 std::unique_ptr<TRegistry> OpenRegKey(const QString &key);
 
-// The value's text, or "" when it does not exist.
+// The value's text, or "" when it does not exist. Creates the key.
 QString ReadRegString(const QString &key, const QString &name);
+// Writes the string value, creating the key when missing.
 void WriteRegString(const QString &key, const QString &name, const QString &value);
+// Deletes the key with all its sub-keys and values; a missing key is no error.
 void DeleteRegKey(const QString &key);
 
 // Window placement under Key: "Top", "Left", "Width", "Height" and
-// "WindowState" (0 normal, 1 maximized).
+// "WindowState" (0 normal, 1 maximized). The bounds are the window's
+// position (the frame's top-left corner, QWidget::pos) and its client size
+// (QWidget::size), which move() and resize() put back exactly.
 void LoadFormPlacement(const QString &key, QWidget *form, bool positionOnly);
 void SaveFormPlacement(const QString &key, QWidget *form);
 
@@ -73,6 +89,11 @@ void LoadStringList(const QString &key, QStringList &strings);
 // Writes strings as "0" .. at most "maxIndex", then deletes the value named
 // after the entry count.
 void SaveStringList(const QString &key, const QStringList &strings, int maxIndex);
+
+// The folder histories' save: deletes Key with everything in it, then writes
+// strings as "0" .. at most "lastIndex". One change of the file, so that a
+// crash never leaves half a history.
+void RewriteRegStringList(const QString &key, const QStringList &strings, int lastIndex);
 
 // The program's keys.
 inline const QString kAppKey = QStringLiteral("\\Software\\Brenmark\\TamselCorvane");
