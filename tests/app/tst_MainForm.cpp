@@ -1,0 +1,638 @@
+// Local
+#include "AppError.h"
+#include "FakePrompts.h"
+#include "FileLib.h"
+#include "JpegCodec.h"
+#include "MainForm.h"
+#include "PicList.h"
+#include "RegLib.h"
+
+// Qt
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Tamsel Photo Editor");
+
+void writeBmp(const QString &path, int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(qRgb(10, 200, 30));
+    QVERIFY(image.save(path, "BMP"));
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// A folder of n small bitmaps p0.bmp .. p(n-1).bmp.
+QString makeFolder(QTemporaryDir &dir, int n, const QString &sub = QStringLiteral("pics"))
+{
+    const QString folder = dir.filePath(sub);
+    QDir().mkpath(folder);
+    for (int i = 0; i < n; ++i)
+        writeBmp(folder + QStringLiteral("/p%1.bmp").arg(i, 2, 10, QLatin1Char('0')), 40, 30);
+    return folder;
+}
+
+QString pic(const QString &folder, int i)
+{
+    return folder + QStringLiteral("/p%1.bmp").arg(i, 2, 10, QLatin1Char('0'));
+}
+
+// The window as a user sees it: created with a command line and shown.
+struct Window
+{
+    TfrmMain form;
+    explicit Window(const QStringList &args = {}) : form(args)
+    {
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+    ~Window() { form.close(); }
+};
+
+void removeStore()
+{
+    QFile::remove(RegStoreFile());
+}
+
+QStringList menuTexts(QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+} // namespace
+
+class tst_MainForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void startWithoutArguments();
+    void menusAsDesigned_data();
+    void menusAsDesigned();
+    void actionsAsDesigned_data();
+    void actionsAsDesigned();
+    void toolBarAsDesigned();
+    void startWithFile();
+    void startWithFolderAndRelativePath();
+    void startWithUnlistedFile();
+    void statusShowsLoadFailure();
+    void shortcuts_data();
+    void shortcuts();
+    void wheelStepsOnePicturePerNotch();
+    void openThroughDialog();
+    void recentFolders();
+    void deleteAsksThenTrashes();
+    void deleteDeclinedChangesNothing();
+    void deleteLastAndOnly();
+    void deleteWithoutPictureAsksNothing();
+    void fullScreenFromNormal();
+    void fullScreenFromMaximized();
+    void settingsSurviveRestart();
+    void maximizedCloseKeepsBounds();
+    void folderHistoryLimits();
+    void errorBoxFullStopRule();
+};
+
+void tst_MainForm::initTestCase()
+{
+    QCoreApplication::setApplicationName(kTitle);
+}
+
+void tst_MainForm::init()
+{
+    removeStore();
+    QGuiApplication::clipboard()->clear();
+}
+
+void tst_MainForm::startWithoutArguments()
+{
+    Window w;
+    QCOMPARE(w.form.windowTitle(), kTitle);
+    QCOMPARE(w.form.PanelText(0), QString("There is no image selected."));
+    for (int i = 1; i < 5; ++i) {
+        QCOMPARE(w.form.PanelText(i), QString());
+        QCOMPARE(w.form.StatusPanels[size_t(i)]->width(), 20);
+    }
+    const QList<QAction *> pictureActions{w.form.acnCopyToClipboard, w.form.acnCopyToFolder,
+                                          w.form.acnMoveToFolder, w.form.acnDelete, w.form.acnPrev,
+                                          w.form.acnNext, w.form.acnPrev10, w.form.acnNext10,
+                                          w.form.acnFirst, w.form.acnLast, w.form.acnRefresh};
+    for (QAction *a : w.form.Actions())
+        QCOMPARE(a->isEnabled(), !pictureActions.contains(a));
+    QVERIFY(w.form.FPicList->hasFocus());
+}
+
+void tst_MainForm::menusAsDesigned_data()
+{
+    QTest::addColumn<int>("menu");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("File") << 0 << "File" << QStringList{"Open...", "-", "Settings...", "-", "Close"};
+    QTest::newRow("Edit") << 1 << "Edit"
+                          << QStringList{"Copy To Clipboard", "-", "Copy To Folder...", "Move To Folder...", "-", "Delete"};
+    QTest::newRow("View") << 2 << "View"
+                          << QStringList{"Full Screen", "-", "Next Image", "Prev Image", "Prev 10", "Next 10",
+                                         "First Image", "Last Image", "-", "Refresh"};
+    QTest::newRow("Tools") << 3 << "Tools" << QStringList{"Create HTML Gallery"};
+    QTest::newRow("Help") << 4 << "Help" << QStringList{"About..."};
+}
+
+void tst_MainForm::menusAsDesigned()
+{
+    QFETCH(int, menu);
+    QFETCH(QString, title);
+    QFETCH(QStringList, items);
+    Window w;
+    const QList<QAction *> top = w.form.menuBar()->actions();
+    QCOMPARE(top.size(), 5);
+    QCOMPARE(top.at(menu)->text(), title);
+    QCOMPARE(menuTexts(top.at(menu)->menu()), items);
+}
+
+void tst_MainForm::actionsAsDesigned_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QKeySequence>("shortcut");
+    QTest::newRow("open") << "acnOpen" << "" << QKeySequence(Qt::Key_O);
+    QTest::newRow("settings") << "acnSettings" << "Settings..." << QKeySequence();
+    QTest::newRow("close") << "acnClose" << "Close" << QKeySequence(Qt::Key_Escape);
+    QTest::newRow("about") << "acnAbout" << "About..." << QKeySequence();
+    QTest::newRow("clipboard") << "acnCopyToClipboard" << "Copy To Clipboard" << QKeySequence(Qt::CTRL | Qt::Key_C);
+    QTest::newRow("copy") << "acnCopyToFolder" << "Copy To Folder..." << QKeySequence(Qt::Key_C);
+    QTest::newRow("move") << "acnMoveToFolder" << "Move To Folder..." << QKeySequence(Qt::Key_M);
+    QTest::newRow("delete") << "acnDelete" << "Delete" << QKeySequence(Qt::Key_Delete);
+    QTest::newRow("delete for good") << "acnDeleteWOUndo" << "DeleteWOUndo" << QKeySequence(Qt::SHIFT | Qt::Key_Delete);
+    QTest::newRow("full screen") << "acnFullScreen" << "Full Screen" << QKeySequence(Qt::Key_F);
+    QTest::newRow("prev") << "acnPrev" << "Prev" << QKeySequence(Qt::Key_PageUp);
+    QTest::newRow("next") << "acnNext" << "Next" << QKeySequence(Qt::Key_PageDown);
+    QTest::newRow("prev 10") << "acnPrev10" << "Prev 10" << QKeySequence(Qt::CTRL | Qt::Key_PageUp);
+    QTest::newRow("next 10") << "acnNext10" << "Next 10" << QKeySequence(Qt::CTRL | Qt::Key_PageDown);
+    QTest::newRow("first") << "acnFirst" << "First" << QKeySequence(Qt::Key_Home);
+    QTest::newRow("last") << "acnLast" << "Last" << QKeySequence(Qt::Key_End);
+    QTest::newRow("refresh") << "acnRefresh" << "Refresh" << QKeySequence(Qt::Key_F5);
+    QTest::newRow("gallery") << "acnPublishToWeb" << "Create HTML Gallery" << QKeySequence();
+}
+
+void tst_MainForm::actionsAsDesigned()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QKeySequence, shortcut);
+    Window w;
+    QCOMPARE(w.form.Actions().size(), 18);
+    QAction *action = w.form.findChild<QAction *>(name);
+    QVERIFY(action);
+    QCOMPARE(action->iconText(), caption);
+    QCOMPARE(action->shortcut(), shortcut);
+    // Every action belongs to the window, so its shortcut works without the menu.
+    QVERIFY(w.form.actions().contains(action));
+}
+
+void tst_MainForm::toolBarAsDesigned()
+{
+    Window w;
+    QCOMPARE(w.form.tbnOpen->defaultAction(), w.form.acnOpen);
+    QCOMPARE(w.form.tbnOpen->menu(), w.form.pumFolders);
+    QCOMPARE(w.form.acnOpen->toolTip(), QString("Open"));
+    QCOMPARE(w.form.acnCopyToFolder->toolTip(), QString("Copy"));
+    QCOMPARE(w.form.acnMoveToFolder->toolTip(), QString("Move"));
+    QCOMPARE(w.form.acnPublishToWeb->toolTip(), QString("Create HTML Gallery"));
+    QCOMPARE(w.form.SpeedButton1->text(), QString("Search"));
+    QCOMPARE(w.form.SpeedButton1->toolTip(), QString("Search of Software"));
+    // Order: Open, separator, Copy, Move, separator, Gallery, separator, Search.
+    QStringList order;
+    for (QAction *a : w.form.ToolBar->actions()) {
+        if (a->isSeparator())
+            order << "-";
+        else if (QWidget *widget = w.form.ToolBar->widgetForAction(a))
+            order << widget->objectName();
+    }
+    QCOMPARE(order.first(), QString("tbnOpen"));
+    QCOMPARE(order.last(), QString("SpeedButton1"));
+    QCOMPARE(order.count("-"), 3);
+    const QList<QAction *> acts = w.form.ToolBar->actions();
+    QCOMPARE(acts.at(2), w.form.acnCopyToFolder);
+    QCOMPARE(acts.at(3), w.form.acnMoveToFolder);
+    QCOMPARE(acts.at(5), w.form.acnPublishToWeb);
+}
+
+void tst_MainForm::startWithFile()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 12);
+    Window w({pic(folder, 2)});
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 2));
+    QCOMPARE(w.form.PanelText(0), QString("3/12"));
+    QCOMPARE(w.form.PanelText(1), QString("p02.bmp"));
+    QCOMPARE(w.form.PanelText(2), QString("40x30"));
+    QCOMPARE(w.form.PanelText(3), FormatFileSize(FileSizeOf(pic(folder, 2))));
+    QCOMPARE(w.form.PanelText(4), QString("100%"));
+    const QFontMetrics metrics(w.form.statusBar()->font());
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(w.form.StatusPanels[size_t(i)]->width(), metrics.horizontalAdvance(w.form.PanelText(i)) + 20);
+    QCOMPARE(w.form.FFolderHistory, QStringList{folder});
+    QCOMPARE(w.form.FLastOpenFolder, folder);
+    QVERIFY(w.form.acnNext->isEnabled());
+}
+
+void tst_MainForm::startWithFolderAndRelativePath()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    Window w({QStringLiteral("pics")});
+    QDir::setCurrent(saved);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 0);
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 0));
+    QCOMPARE(w.form.pumFolders->actions().size(), 1);
+    QCOMPARE(w.form.pumFolders->actions().first()->text(), folder);
+    // Opening it again, by menu or refresh, adds no second entry.
+    w.form.OpenLocation(folder, QString());
+    w.form.acnRefresh->trigger();
+    QCOMPARE(w.form.FFolderHistory.size(), 1);
+}
+
+void tst_MainForm::startWithUnlistedFile()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    writeFile(folder + "/scan.tiff", "II*");
+    Window w({folder + "/scan.tiff"});
+    QCOMPARE(w.form.FPicList->ItemIndex(), 0);
+    QCOMPARE(w.form.PanelText(0), QString("1/3"));
+    // Neither file nor folder: ignored.
+    Window none({dir.filePath("nothing-here")});
+    QCOMPARE(none.form.PanelText(0), QString("There is no image selected."));
+    QVERIFY(none.form.FFolderHistory.isEmpty());
+}
+
+void tst_MainForm::statusShowsLoadFailure()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("broken.bmp"), "not a bitmap at all");
+    Window w({dir.filePath("broken.bmp")});
+    QCOMPARE(w.form.PanelText(0), QString("1/1"));
+    QCOMPARE(w.form.PanelText(2), QString("0x0"));
+    QCOMPARE(w.form.PanelText(4), QString("Bitmap image is not valid"));
+    QVERIFY(w.form.acnDelete->isEnabled());
+}
+
+void tst_MainForm::shortcuts_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("Page Down") << 5 << QKeySequence(Qt::Key_PageDown) << 6;
+    QTest::newRow("Page Up") << 5 << QKeySequence(Qt::Key_PageUp) << 4;
+    QTest::newRow("Home") << 5 << QKeySequence(Qt::Key_Home) << 0;
+    QTest::newRow("End") << 5 << QKeySequence(Qt::Key_End) << 24;
+    QTest::newRow("Ctrl+Page Down") << 5 << QKeySequence(Qt::CTRL | Qt::Key_PageDown) << 15;
+    QTest::newRow("Ctrl+Page Up") << 15 << QKeySequence(Qt::CTRL | Qt::Key_PageUp) << 5;
+    QTest::newRow("Ctrl+Page Up near start") << 4 << QKeySequence(Qt::CTRL | Qt::Key_PageUp) << 0;
+    QTest::newRow("Ctrl+Page Down near end") << 22 << QKeySequence(Qt::CTRL | Qt::Key_PageDown) << 24;
+    QTest::newRow("F5 keeps the file") << 7 << QKeySequence(Qt::Key_F5) << 7;
+}
+
+void tst_MainForm::shortcuts()
+{
+    QFETCH(int, start);
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 25);
+    Window w({pic(folder, start)});
+    const int loads = w.form.FPicList->LoadCount();
+    QTest::keySequence(&w.form, keys);
+    QCOMPARE(w.form.FPicList->ItemIndex(), expected);
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, expected));
+    QCOMPARE(w.form.PanelText(0), QString("%1/25").arg(expected + 1));
+    QCOMPARE(w.form.FPicList->LoadCount(), loads + 1);
+}
+
+void tst_MainForm::wheelStepsOnePicturePerNotch()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 10);
+    Window w({pic(folder, 5)});
+    auto turn = [&](int delta) {
+        const QPoint pos = w.form.FPicList->rect().center();
+        QWheelEvent event(pos, w.form.FPicList->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.form.FPicList, &event);
+    };
+    turn(-120);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 6);
+    turn(120);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 5);
+    // Touchpad steps add up to a notch.
+    turn(-40);
+    turn(-40);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 5);
+    turn(-40);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 6);
+    // Two notches at once move two pictures.
+    turn(240);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 4);
+}
+
+void tst_MainForm::openThroughDialog()
+{
+    QTemporaryDir dir;
+    const QString first = makeFolder(dir, 3, "first");
+    const QString second = makeFolder(dir, 4, "second");
+    writeFile(second + "/scan.tif", "II*");
+    Window w({first});
+    FakePrompts prompts;
+
+    // Cancelling changes nothing.
+    QTest::keyClick(&w.form, Qt::Key_O);
+    QCOMPARE(prompts.fileRequests.size(), 1);
+    QCOMPARE(prompts.fileRequests.first().initialDir, first);
+    QCOMPARE(prompts.fileRequests.first().nameFilters,
+             (QStringList{"Image Files (*.jpeg *.jpg *.bmp *.tif *.tiff)", "All Files (*)"}));
+    QVERIFY(!prompts.fileRequests.first().multiSelect);
+    QCOMPARE(w.form.FPicList->FileNames(0), pic(first, 0));
+
+    // A chosen picture becomes current.
+    prompts.fileAnswers << QStringList{pic(second, 2)};
+    w.form.acnOpen->trigger();
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(second, 2));
+    QCOMPARE(w.form.FLastOpenFolder, second);
+
+    // A TIFF chosen in the dialog opens its folder's first picture.
+    prompts.fileAnswers << QStringList{second + "/scan.tif"};
+    w.form.acnOpen->trigger();
+    QCOMPARE(w.form.FPicList->ItemIndex(), 0);
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(second, 0));
+    QCOMPARE(w.form.FFolderHistory, (QStringList{first, second}));
+}
+
+void tst_MainForm::recentFolders()
+{
+    QTemporaryDir dir;
+    const QString a = makeFolder(dir, 2, "a");
+    const QString b = makeFolder(dir, 3, "b");
+    Window w({a});
+    w.form.OpenLocation(b, QString());
+    QCOMPARE(menuTexts(w.form.pumFolders), (QStringList{a, b}));
+    // The item finds its folder through its index even when its text changes.
+    QAction *first = w.form.pumFolders->actions().at(0);
+    first->setText("renamed");
+    w.form.setFocus();
+    first->trigger();
+    QCOMPARE(w.form.FPicList->FileNames(0), pic(a, 0));
+    QCOMPARE(w.form.FPicList->Count(), 2);
+    QVERIFY(w.form.FPicList->hasFocus());
+
+    // A vanished folder opens as an empty list and stays in the menu.
+    QVERIFY(QDir(b).removeRecursively());
+    w.form.pumFolders->actions().at(1)->trigger();
+    QCOMPARE(w.form.PanelText(0), QString("There is no image selected."));
+    QCOMPARE(w.form.pumFolders->actions().size(), 2);
+}
+
+void tst_MainForm::deleteAsksThenTrashes()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    Window w({pic(folder, 1)});
+    FakePrompts prompts;
+    prompts.answers << QMessageBox::Yes;
+    QTest::keyClick(&w.form, Qt::Key_Delete);
+    QCOMPARE(prompts.messages.size(), 1);
+    QVERIFY(!QFile::exists(pic(folder, 1)));
+    const QString trashed = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                            + "/Trash/files/p01.bmp";
+    QVERIFY2(QFile::exists(trashed), qPrintable(trashed));
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 2));
+    QCOMPARE(w.form.PanelText(0), QString("2/2"));
+
+    // Shift+Del deletes for good after its own question.
+    prompts.answers << QMessageBox::Yes;
+    QTest::keyClick(&w.form, Qt::Key_Delete, Qt::ShiftModifier);
+    QCOMPARE(prompts.messages.size(), 2);
+    QVERIFY(prompts.messages.at(1).text != prompts.messages.at(0).text);
+    QVERIFY(!QFile::exists(pic(folder, 2)));
+    QVERIFY(!QFile::exists(QFileInfo(trashed).path() + "/p02.bmp"));
+    QCOMPARE(w.form.PanelText(0), QString("1/1"));
+}
+
+void tst_MainForm::deleteDeclinedChangesNothing()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    Window w({pic(folder, 1)});
+    FakePrompts prompts;
+    prompts.answers << QMessageBox::No << QMessageBox::Cancel;
+    const int loads = w.form.FPicList->LoadCount();
+    w.form.acnDelete->trigger();
+    w.form.acnDeleteWOUndo->trigger();
+    QCOMPARE(prompts.messages.size(), 2);
+    QVERIFY(QFile::exists(pic(folder, 1)));
+    QCOMPARE(w.form.FPicList->Count(), 3);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 1);
+    QCOMPARE(w.form.FPicList->LoadCount(), loads);
+}
+
+void tst_MainForm::deleteLastAndOnly()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 2);
+    Window w({pic(folder, 1)});
+    FakePrompts prompts;
+    prompts.answers << QMessageBox::Yes << QMessageBox::Yes;
+    w.form.acnDeleteWOUndo->trigger();
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 0));
+    w.form.acnDeleteWOUndo->trigger();
+    QCOMPARE(w.form.windowTitle(), kTitle);
+    QCOMPARE(w.form.PanelText(0), QString("There is no image selected."));
+    QVERIFY(!w.form.acnDelete->isEnabled());
+    QVERIFY(!w.form.acnNext->isEnabled());
+}
+
+void tst_MainForm::deleteWithoutPictureAsksNothing()
+{
+    Window w;
+    FakePrompts prompts;
+    QVERIFY(w.form.acnDeleteWOUndo->isEnabled());
+    QTest::keyClick(&w.form, Qt::Key_Delete, Qt::ShiftModifier);
+    w.form.acnDeleteWOUndo->trigger();
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void tst_MainForm::fullScreenFromNormal()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 2);
+    Window w({pic(folder, 0)});
+    w.form.setGeometry(120, 90, 500, 400);
+    QCoreApplication::processEvents();
+    const QRect normal = w.form.geometry();
+    const int loads = w.form.FPicList->LoadCount();
+
+    QTest::keyClick(&w.form, Qt::Key_F);
+    QVERIFY(w.form.IsFullScreenMode());
+    QVERIFY(w.form.windowState() & Qt::WindowFullScreen);
+    QVERIFY(w.form.statusBar()->isHidden());
+    QVERIFY(w.form.ToolBar->isHidden());
+    QVERIFY(w.form.pnlTop->isHidden());
+    QVERIFY(w.form.menuBar()->isHidden());
+    QCOMPARE(w.form.FNormalBounds, normal);
+    QCOMPARE(w.form.FPicList->LoadCount(), loads + 1);
+
+    // Shortcuts keep working without the menu.
+    QTest::keyClick(&w.form, Qt::Key_PageDown);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 1);
+
+    QTest::keyClick(&w.form, Qt::Key_F);
+    QVERIFY(!w.form.IsFullScreenMode());
+    QVERIFY(!(w.form.windowState() & (Qt::WindowFullScreen | Qt::WindowMaximized)));
+    QCOMPARE(w.form.geometry(), normal);
+    QVERIFY(w.form.FNormalBounds.isNull());
+    QVERIFY(w.form.statusBar()->isVisible());
+    QVERIFY(w.form.ToolBar->isVisible());
+    QVERIFY(w.form.menuBar()->isVisible());
+    QVERIFY(w.form.pnlTop->isVisible());
+    QCOMPARE(w.form.FPicList->LoadCount(), loads + 3);
+}
+
+void tst_MainForm::fullScreenFromMaximized()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 1);
+    Window w({pic(folder, 0)});
+    w.form.showMaximized();
+    QCoreApplication::processEvents();
+    const int loads = w.form.FPicList->LoadCount();
+    w.form.acnFullScreen->trigger();
+    QVERIFY(w.form.FNormalBounds.isNull());
+    w.form.acnFullScreen->trigger();
+    QVERIFY(w.form.isMaximized());
+    QVERIFY(!(w.form.windowState() & Qt::WindowFullScreen));
+    QVERIFY(w.form.statusBar()->isVisible());
+    QCOMPARE(w.form.FPicList->LoadCount(), loads + 2);
+}
+
+void tst_MainForm::settingsSurviveRestart()
+{
+    QTemporaryDir dir;
+    const QString a = makeFolder(dir, 2, "a");
+    const QString b = makeFolder(dir, 2, "b");
+    QRect bounds;
+    {
+        Window w({a});
+        w.form.OpenLocation(b, QString());
+        w.form.setGeometry(150, 120, 520, 410);
+        QCoreApplication::processEvents();
+        bounds = w.form.geometry();
+    }
+    const QString formKey = kFormsKey + "frmMain";
+    QCOMPARE(ReadRegString(kAppKey, "LastOpenFolder"), b);
+    QCOMPARE(ReadRegString(kFoldersKey, "0"), a);
+    QCOMPARE(ReadRegString(kFoldersKey, "1"), b);
+    QCOMPARE(ReadRegString(kFoldersKey, "2"), QString());
+    TRegistry reg;
+    QVERIFY(reg.OpenKey(formKey, false));
+    QCOMPARE(reg.ReadInteger("WindowState"), 0);
+    QVERIFY(reg.ValueExists("Top") && reg.ValueExists("Left") && reg.ValueExists("Width") && reg.ValueExists("Height"));
+    reg.CloseKey();
+
+    Window again;
+    QCOMPARE(again.form.geometry(), bounds);
+    QCOMPARE(again.form.FLastOpenFolder, b);
+    QCOMPARE(again.form.FFolderHistory, (QStringList{a, b}));
+    QCOMPARE(menuTexts(again.form.pumFolders), (QStringList{a, b}));
+}
+
+void tst_MainForm::maximizedCloseKeepsBounds()
+{
+    QRect bounds;
+    {
+        Window w;
+        w.form.setGeometry(160, 130, 450, 350);
+        QCoreApplication::processEvents();
+        bounds = w.form.geometry();
+    }
+    {
+        Window w;
+        w.form.showMaximized();
+        QCoreApplication::processEvents();
+    }
+    TRegistry reg;
+    QVERIFY(reg.OpenKey(kFormsKey + "frmMain", false));
+    QCOMPARE(reg.ReadInteger("WindowState"), 1);
+    reg.CloseKey();
+    Window again;
+    QVERIFY(again.form.isMaximized());
+    again.form.showNormal();
+    QCoreApplication::processEvents();
+    QCOMPARE(again.form.geometry(), bounds);
+}
+
+void tst_MainForm::folderHistoryLimits()
+{
+    QTemporaryDir dir;
+    QStringList folders;
+    for (int i = 0; i < 25; ++i)
+        folders << makeFolder(dir, 0, QString("f%1").arg(i, 2, 10, QLatin1Char('0')));
+    {
+        Window w;
+        for (const QString &f : folders)
+            w.form.OpenLocation(f, QString());
+        QCOMPARE(w.form.FFolderHistory.size(), 25);
+    }
+    // 22 entries are stored: the three newest are lost.
+    QCOMPARE(ReadRegString(kFoldersKey, "21"), folders.at(21));
+    QCOMPARE(ReadRegString(kFoldersKey, "22"), QString());
+    // A deleted folder is skipped; an empty value ends the list.
+    QVERIFY(QDir(folders.at(1)).removeRecursively());
+    WriteRegString(kFoldersKey, "5", QString());
+    Window again;
+    QCOMPARE(again.form.FFolderHistory, (QStringList{folders.at(0), folders.at(2), folders.at(3), folders.at(4)}));
+}
+
+void tst_MainForm::errorBoxFullStopRule()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("broken.bmp"), "not a bitmap");
+    Window w({dir.filePath("broken.bmp")});
+    FakePrompts prompts;
+    QTest::keyClick(&w.form, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.first().icon, QMessageBox::Critical);
+    QCOMPARE(prompts.messages.first().caption, kTitle);
+    QCOMPARE(prompts.messages.first().text, QString("Bitmap image is not valid."));
+    QCOMPARE(prompts.messages.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // The program goes on.
+    QVERIFY(w.form.isVisible());
+    QCOMPARE(ErrorBoxText("Done."), QString("Done."));
+    QCOMPARE(ErrorBoxText("Really?"), QString("Really?."));
+    QCOMPARE(ErrorBoxText("(1,2)"), QString("(1,2)"));
+    QCOMPARE(ErrorBoxText("Stop!"), QString("Stop!"));
+    QCOMPARE(ErrorBoxText("-"), QString("-"));
+}
+
+QTEST_MAIN(tst_MainForm)
+#include "tst_MainForm.moc"
