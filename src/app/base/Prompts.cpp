@@ -5,8 +5,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QPixmap>
 #include <QUrl>
 
 namespace {
@@ -43,6 +45,47 @@ private:
     QFileDialog *FDialog;
     QLabel *FStatus;
 };
+
+// Adds widget to the bottom of Qt's own file dialog, across its whole width.
+void AddBelow(QFileDialog &dialog, QWidget *widget)
+{
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+        grid->addWidget(widget, grid->rowCount(), 0, 1, grid->columnCount());
+    else if (QLayout *layout = dialog.layout())
+        layout->addWidget(widget);
+}
+
+// The picture preview at the right of Qt's own file dialog.
+QLabel *AddPreview(QFileDialog &dialog, const OpenFileRequest &request)
+{
+    const QSize box(150, 189);
+    auto *preview = new QLabel(&dialog);
+    preview->setObjectName(QStringLiteral("preview"));
+    preview->setFixedSize(box);
+    preview->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+        grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, preview, [preview, box, &request](const QString &path) {
+        QImage image;
+        if (QFileInfo(path).isFile()) {
+            // A file that cannot be previewed simply shows nothing.
+            try {
+                image = request.preview(path, box);
+            } catch (...) {
+                image = QImage();
+            }
+        }
+        preview->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+    });
+    return preview;
+}
+
+bool IsWithinFolder(const QString &path, const QString &folder)
+{
+    const QString p = QDir::cleanPath(path);
+    const QString f = QDir::cleanPath(folder);
+    return f == QLatin1String("/") || p == f || p.startsWith(f + u'/');
+}
 
 } // namespace
 
@@ -83,6 +126,11 @@ QStringList DesktopPrompts::openFiles(const OpenFileRequest &request)
     dialog.setNameFilters(request.nameFilters);
     if (request.filterIndex >= 0 && request.filterIndex < request.nameFilters.size())
         dialog.selectNameFilter(request.nameFilters.at(request.filterIndex));
+    if (request.previewPane && request.preview) {
+        // The preview lives in Qt's own dialog.
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        AddPreview(dialog, request);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return {};
     QStringList files;
@@ -93,27 +141,50 @@ QStringList DesktopPrompts::openFiles(const OpenFileRequest &request)
 
 QString DesktopPrompts::chooseFolder(FolderRequest &request)
 {
-    QFileDialog dialog(request.owner, request.title, request.directory);
+    QString start = request.directory;
+    if (!request.rootPath.isEmpty() && (start.isEmpty() || !IsWithinFolder(start, request.rootPath)))
+        start = request.rootPath;
+    QFileDialog dialog(request.owner, request.title, start);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     // Qt's own dialog, so that the status line can sit in it and the
     // selection can be followed.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (!request.rootPath.isEmpty()) {
+        // The dialog has no tree root; the root comes first in its side bar.
+        QList<QUrl> places = dialog.sidebarUrls();
+        const QUrl root = QUrl::fromLocalFile(request.rootPath);
+        places.removeAll(root);
+        places.prepend(root);
+        dialog.setSidebarUrls(places);
+    }
     QLabel *status = nullptr;
     if (request.showStatus) {
         status = new QLabel(&dialog);
-        if (QLayout *layout = dialog.layout())
-            layout->addWidget(status);
+        status->setObjectName(QStringLiteral("statusText"));
+        AddBelow(dialog, status);
     }
     QtFolderDialogHandle handle(&dialog, status);
     if (request.onSelect) {
-        QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog,
-                         [&request](const QString &path) {
-                             request.onSelect(QFileInfo(path).isDir() ? path : QString());
-                         });
+        const auto select = [&request](const QString &path) {
+            try {
+                request.onSelect(QFileInfo(path).isDir() ? path : QString());
+            } catch (...) {
+                // Never let an error unwind through the dialog's event loop.
+            }
+        };
+        QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog, select);
+        QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog, select);
     }
-    if (request.onOpened)
-        request.onOpened(&handle);
+    if (request.onOpened) {
+        // Once the dialog is up, as the folder picker's OnShow expects.
+        QMetaObject::invokeMethod(&dialog, [&request, &handle] {
+            try {
+                request.onOpened(&handle);
+            } catch (...) {
+            }
+        }, Qt::QueuedConnection);
+    }
     const int result = dialog.exec();
     if (request.onClosed)
         request.onClosed();

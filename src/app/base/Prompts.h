@@ -1,7 +1,9 @@
 #pragma once
 
 // Qt
+#include <QImage>
 #include <QMessageBox>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +22,8 @@ struct OpenFileRequest
     int filterIndex = 0;    // filter selected at start
     bool multiSelect = false;
     bool previewPane = false; // the gallery's picture dialog shows a preview
+    // Makes the preview of a file fitted into box; a null image shows none.
+    std::function<QImage(const QString &file, const QSize &box)> preview;
 };
 
 // While a folder dialog is open, the folder picker can move its selection and
