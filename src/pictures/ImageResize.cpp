@@ -1,1 +1,685 @@
 #include "ImageResize.h"
+
+// Local
+#include "AppError.h"
+#include "Bitmap.h"
+
+// Std
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <vector>
+
+// SSE2 is part of every x86-64 processor.
+#include <emmintrin.h>
+
+int RoundHalfEven(double value)
+{
+    if (!(value > double(std::numeric_limits<int>::min())))
+        return std::numeric_limits<int>::min();
+    if (!(value < double(std::numeric_limits<int>::max())))
+        return std::numeric_limits<int>::max();
+    const double down = std::floor(value);
+    const double rest = value - down;
+    int result = int(down);
+    if (rest > 0.5 || (rest == 0.5 && (result & 1) != 0))
+        ++result;
+    return result;
+}
+
+QSize FitSize(int width, int height, int maxWidth, int maxHeight)
+{
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    maxWidth = std::max(maxWidth, 1);
+    maxHeight = std::max(maxHeight, 1);
+    const float rw = float(double(maxWidth) / width);
+    const float rh = float(double(maxHeight) / height);
+    const float r = std::min(rw, rh);
+    if (r > 1)
+        return QSize(width, height);
+    return QSize(std::max(1, RoundHalfEven(double(width) * r)),
+                 std::max(1, RoundHalfEven(double(height) * r)));
+}
+
+// ---------------------------------------------------------------------------
+// BilinearResize
+
+namespace {
+
+// Positions are 16.16 fixed point: the whole pixel index above the fraction.
+constexpr int kFractionBits = 16;
+// Weights run from 0 to this.
+constexpr int kWeightMax = 255;
+
+inline int WeightAt(qint64 position)
+{
+    return kWeightMax - int((position >> 8) & 0xFF);
+}
+
+// blend(p, q, w) is (p * w) div 256 + (q * (255 - w)) div 256, except that
+// w = 255 gives p and w = 0 gives q exactly. Writing it as
+// (p * wp) div 256 + (q * wq) div 256 with the pairs (256, 0) and (0, 256)
+// at the two ends lets one formula, and one vector path, serve all weights.
+struct BlendPair
+{
+    int p;
+    int q;
+};
+
+inline BlendPair PairFor(int w)
+{
+    if (w == kWeightMax)
+        return {256, 0};
+    if (w == 0)
+        return {0, 256};
+    return {w, kWeightMax - w};
+}
+
+inline int Blend(int p, int q, BlendPair w)
+{
+    return ((p * w.p) >> 8) + ((q * w.q) >> 8);
+}
+
+// Horizontal weights of one destination pixel for the vector path: wp for
+// the three bytes of pixel c, wq for those of pixel c + 1.
+struct alignas(16) WeightLanes
+{
+    short Lane[8];
+};
+
+inline void Store4(uchar *to, int value)
+{
+    std::memcpy(to, &value, 4);
+}
+
+// Which source pixels and weights every destination pixel uses. Made once
+// per scaling; the positions are accumulated in 64 bits so that sources
+// wider than 32768 pixels work too.
+class BilinearPlan
+{
+public:
+    BilinearPlan(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
+        : FDstWidth(dstWidth)
+    {
+        const qint64 xstep = (qint64(srcWidth - 1) << kFractionBits) / dstWidth;
+        const qint64 ystep = (qint64(srcHeight - 1) << kFractionBits) / dstHeight;
+
+        FOffset.resize(dstWidth);
+        FNext.resize(dstWidth);
+        FWx.resize(dstWidth);
+        FWxVector.resize(dstWidth);
+        FSimdEnd = 0;
+        qint64 px = 0;
+        for (int x = 0; x < dstWidth; ++x, px += xstep) {
+            const int c = int(px >> kFractionBits);
+            FOffset[x] = 3 * c;
+            FNext[x] = c + 1 < srcWidth ? 3 : 0;
+            const BlendPair w = PairFor(WeightAt(px));
+            FWx[x] = w;
+            FWxVector[x] = WeightLanes{{short(w.p), short(w.p), short(w.p), short(w.q), short(w.q), short(w.q), 0, 0}};
+            // The vector path reads 8 bytes from pixel c (so c + 2 must
+            // exist) and writes 4 bytes at pixel x (so x is not the last).
+            if (c + 2 < srcWidth && x + 1 < dstWidth)
+                FSimdEnd = x + 1;
+        }
+
+        FRowA.resize(dstHeight);
+        FRowB.resize(dstHeight);
+        FWy.resize(dstHeight);
+        qint64 py = 0;
+        for (int y = 0; y < dstHeight; ++y, py += ystep) {
+            const int a = int(py >> kFractionBits);
+            FRowA[y] = a;
+            FRowB[y] = a + 1 < srcHeight ? a + 1 : a;
+            FWy[y] = PairFor(WeightAt(py));
+        }
+    }
+
+    int RowA(int y) const { return FRowA[y]; }
+    int RowB(int y) const { return FRowB[y]; }
+
+    // Destination row y from its upper (a) and lower (b) source rows.
+    void MakeRow(const uchar *a, const uchar *b, int y, uchar *out) const
+    {
+        const BlendPair wy = FWy[y];
+        int x = 0;
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i wa = _mm_set1_epi16(short(wy.p));
+        const __m128i wb = _mm_set1_epi16(short(wy.q));
+        // Two destination pixels per step: their pixel pairs (c, c + 1) of
+        // both rows are blended vertically, then horizontally, in 16-bit
+        // lanes with the same truncations as the scalar formula.
+        for (; x + 1 < FSimdEnd; x += 2) {
+            const int o0 = FOffset[x];
+            const int o1 = FOffset[x + 1];
+            const __m128i va = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + o0)),
+                                                  _mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + o1)));
+            const __m128i vb = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + o0)),
+                                                  _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + o1)));
+            // Bytes in the high half of each lane make mulhi give (p * w) >> 8.
+            const __m128i t0 = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, va), wa),
+                                             _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, vb), wb));
+            const __m128i t1 = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(zero, va), wa),
+                                             _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, vb), wb));
+            __m128i h0 = _mm_srli_epi16(_mm_mullo_epi16(t0, Lanes(x)), 8);
+            __m128i h1 = _mm_srli_epi16(_mm_mullo_epi16(t1, Lanes(x + 1)), 8);
+            h0 = _mm_add_epi16(h0, _mm_srli_si128(h0, 6));
+            h1 = _mm_add_epi16(h1, _mm_srli_si128(h1, 6));
+            const __m128i px = _mm_packus_epi16(h0, h1);
+            // Each store writes one byte of the next pixel, which that pixel
+            // then overwrites.
+            Store4(out + 3 * x, _mm_cvtsi128_si32(px));
+            Store4(out + 3 * x + 3, _mm_cvtsi128_si32(_mm_srli_si128(px, 8)));
+        }
+        for (; x < FDstWidth; ++x) {
+            const int c = FOffset[x];
+            const int d = c + FNext[x];
+            const BlendPair wx = FWx[x];
+            for (int k = 0; k < 3; ++k) {
+                const int t1 = Blend(a[c + k], b[c + k], wy);
+                const int t2 = Blend(a[d + k], b[d + k], wy);
+                out[3 * x + k] = uchar(Blend(t1, t2, wx));
+            }
+        }
+    }
+
+private:
+    __m128i Lanes(int x) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(FWxVector[x].Lane)); }
+
+    int FDstWidth;
+    int FSimdEnd;
+    std::vector<int> FOffset;
+    std::vector<int> FNext;
+    std::vector<BlendPair> FWx;
+    std::vector<WeightLanes> FWxVector;
+    std::vector<int> FRowA;
+    std::vector<int> FRowB;
+    std::vector<BlendPair> FWy;
+};
+
+} // namespace
+
+void BilinearResize(const QImage &src, QImage &dst)
+{
+    const int dw = dst.width();
+    const int dh = dst.height();
+    if (dw <= 0 || dh <= 0 || src.width() <= 0 || src.height() <= 0)
+        return;
+    // A local reference keeps the source alive when src and dst share it.
+    const QImage source = ToBitmap24(src);
+    if (dst.format() != QImage::Format_BGR888)
+        dst = NewBitmap(dw, dh);
+
+    const BilinearPlan plan(source.width(), source.height(), dw, dh);
+    uchar *out = dst.bits();
+    const qsizetype outStride = dst.bytesPerLine();
+    for (int y = 0; y < dh; ++y)
+        plan.MakeRow(source.constScanLine(plan.RowA(y)), source.constScanLine(plan.RowB(y)), y,
+                     out + y * outStride);
+}
+
+struct BilinearRowScaler::Impl
+{
+    // Rows kept: the lower row of the pair being blended, the one above it,
+    // and the rows requested ahead.
+    static constexpr int kRing = 8;
+    static_assert(kRing >= kLookahead + 2);
+
+    Impl(int srcWidth, int srcHeight, QImage &dst)
+        : Plan(srcWidth, srcHeight, dst.width(), dst.height())
+        , DstHeight(dst.height())
+        , Out(dst.bits())
+        , OutStride(dst.bytesPerLine())
+        , RowStride(3 * qsizetype(srcWidth) + 16)
+    {
+        Ring.resize(size_t(RowStride) * kRing);
+    }
+
+    BilinearPlan Plan;
+    int DstHeight;
+    uchar *Out;
+    qsizetype OutStride;
+    qsizetype RowStride;
+    std::vector<uchar> Ring;
+    int NextRow = 0;
+
+    uchar *Slot(int y) { return Ring.data() + (y % kRing) * RowStride; }
+};
+
+BilinearRowScaler::BilinearRowScaler(int srcWidth, int srcHeight, QImage &dst)
+{
+    if (srcWidth <= 0 || srcHeight <= 0 || dst.width() <= 0 || dst.height() <= 0
+        || dst.format() != QImage::Format_BGR888)
+        throw AppError(QStringLiteral("Cannot scale a picture without pixels"));
+    try {
+        d = std::make_unique<Impl>(srcWidth, srcHeight, dst);
+    } catch (const std::bad_alloc &) {
+        throw AppError(QStringLiteral("Not enough memory to scale the picture"));
+    }
+}
+
+BilinearRowScaler::~BilinearRowScaler() = default;
+
+uchar *BilinearRowScaler::RowBuffer(int y) noexcept
+{
+    return d->Slot(y);
+}
+
+void BilinearRowScaler::RowsDone(int firstRow, int count) noexcept
+{
+    for (int r = firstRow; r < firstRow + count; ++r) {
+        while (d->NextRow < d->DstHeight && d->Plan.RowB(d->NextRow) <= r) {
+            const int y = d->NextRow++;
+            d->Plan.MakeRow(d->Slot(d->Plan.RowA(y)), d->Slot(d->Plan.RowB(y)), y, d->Out + y * d->OutStride);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// FilterResize
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+float SincOf(float x)
+{
+    if (x == 0)
+        return 1;
+    const float y = float(x * kPi);
+    return float(std::sin(double(y)) / double(y));
+}
+
+float Lanczos3Kernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 3)
+        return float(double(SincOf(t)) * double(SincOf(t / 3)));
+    return 0;
+}
+
+float HermiteKernel(float x)
+{
+    const double t = std::fabs(x);
+    if (t < 1)
+        return float((2 * t - 3) * t * t + 1);
+    return 0;
+}
+
+float BSplineKernel(float x)
+{
+    const double t = std::fabs(x);
+    if (t < 1)
+        return float(0.5 * t * t * t - t * t + 2.0 / 3.0);
+    if (t < 2) {
+        const double u = 2 - t;
+        return float(u * u * u / 6);
+    }
+    return 0;
+}
+
+struct ResizeKernel
+{
+    float (*Function)(float);
+    float Support;
+};
+
+// Indexed by the kernel selector.
+constexpr ResizeKernel kKernels[] = {
+    {Lanczos3Kernel, 3.0f},
+    {HermiteKernel, 1.0f},
+    {BSplineKernel, 2.0f},
+};
+
+// No resampling may need more contributor entries than this (a source some
+// millions of pixels long); beyond it the lists alone would take gigabytes.
+constexpr qint64 kMaxContributors = qint64(64) * 1024 * 1024;
+
+[[noreturn]] void TooLargeToResize()
+{
+    throw AppError(QStringLiteral("The picture is too large to resize"));
+}
+
+// Brings an index outside 0 .. size - 1 back in: the left edge reflects
+// without repeating pixel 0 (-1 reads 1), the right edge reflects repeating
+// the last pixel (size reads size - 1). Sources narrower than the kernel's
+// reach need more than one reflection.
+int Mirror(qint64 j, int size)
+{
+    for (;;) {
+        if (j < 0)
+            j = -j;
+        else if (j >= size)
+            j = 2 * qint64(size) - 1 - j;
+        else
+            return int(j);
+    }
+}
+
+// The contributor lists of one pass. Each destination position reads the
+// source positions First[i] .. First[i] + Count - 1 (before reflection) with
+// the weights of its row in Weights; lists shorter than Count end in zero
+// weights, which add nothing to a sum.
+struct Contributors
+{
+    int Count = 0;
+    std::vector<qint64> First;
+    std::vector<float> Weights;
+    qint64 Low = 0;   // lowest and highest source position read
+    qint64 High = 0;
+
+    const float *WeightsOf(int i) const { return Weights.data() + size_t(i) * size_t(Count); }
+};
+
+Contributors MakeContributors(int srcSize, int dstSize, const ResizeKernel &kernel)
+{
+    Contributors result;
+    result.First.resize(dstSize);
+
+    // A single destination pixel from a longer source: the scale factor would
+    // be 0 and the reach endless, so it becomes the plain average instead.
+    if (dstSize == 1 && srcSize > 1) {
+        result.Count = srcSize;
+        if (result.Count > kMaxContributors)
+            TooLargeToResize();
+        result.First[0] = 0;
+        result.Weights.assign(size_t(srcSize), float(1.0 / srcSize));
+        result.Low = 0;
+        result.High = srcSize - 1;
+        return result;
+    }
+
+    // The first and last pixel centres of source and destination meet.
+    const float scale = srcSize == 1 ? float(dstSize) / float(srcSize)
+                                     : float(dstSize - 1) / float(srcSize - 1);
+    float width = kernel.Support;
+    float fscale = 1;
+    if (scale < 1) {
+        width = kernel.Support / scale;
+        fscale = 1 / scale;
+    }
+    if ((2 * double(width) + 3) * dstSize > double(kMaxContributors))
+        TooLargeToResize();
+
+    std::vector<float> lists;
+    std::vector<int> counts(dstSize);
+    const size_t room = size_t(2 * double(width)) + 4;
+    lists.resize(room * size_t(dstSize));
+    for (int i = 0; i < dstSize; ++i) {
+        const float center = float(i) / scale;
+        const qint64 left = qint64(std::floor(center - width));
+        const qint64 right = qint64(std::ceil(center + width));
+        float *list = lists.data() + size_t(i) * room;
+        int n = 0;
+        qint64 first = 0;
+        for (qint64 j = left; j <= right; ++j) {
+            const float arg = (center - float(j)) / fscale;
+            const float weight = kernel.Function(arg) / fscale;
+            if (weight == 0 && n == 0)
+                continue;
+            if (n == 0)
+                first = j;
+            list[n++] = weight;
+        }
+        // Zero weights after the last non-zero one are dropped (skipped).
+        while (n > 0 && list[n - 1] == 0)
+            --n;
+        if (n == 0) {
+            first = std::clamp<qint64>(qint64(std::lround(center)), 0, srcSize - 1);
+            list[n++] = 0;
+        }
+        result.First[i] = first;
+        counts[i] = n;
+        result.Count = std::max(result.Count, n);
+    }
+
+    result.Weights.assign(size_t(result.Count) * size_t(dstSize), 0.0f);
+    result.Low = result.First[0];
+    result.High = result.First[0];
+    for (int i = 0; i < dstSize; ++i) {
+        std::copy_n(lists.data() + size_t(i) * room, counts[i], result.Weights.data() + size_t(i) * size_t(result.Count));
+        result.Low = std::min(result.Low, result.First[i]);
+        result.High = std::max(result.High, result.First[i] + result.Count - 1);
+    }
+    return result;
+}
+
+// Clamps a sum to a byte value: below 0 gives 0, 255 and above give 255,
+// otherwise truncated toward zero.
+inline __m128 ClampTruncate(__m128 v)
+{
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    return _mm_cvtepi32_ps(_mm_cvttps_epi32(v));
+}
+
+// One resampling: the contributor lists of both passes and the rows of the
+// intermediate bitmap (dw columns by sh rows) that the vertical pass is
+// reading at the moment. The intermediate rows hold the clamped, truncated
+// byte values as floats, three per pixel.
+class FilterPlan
+{
+public:
+    FilterPlan(const QImage &src, int dw, int dh, const ResizeKernel &kernel)
+        : FSrc(src)
+        , FSrcWidth(src.width())
+        , FSrcHeight(src.height())
+        , FDstWidth(dw)
+        , FDstHeight(dh)
+    {
+        FColumns = MakeContributors(FSrcWidth, dw, kernel);
+        FRows = MakeContributors(FSrcHeight, dh, kernel);
+
+        // The horizontal pass reads a float copy of the source row widened
+        // by its reflections, so that every column's list is one run.
+        const qint64 extPixels = FColumns.High - FColumns.Low + 2;
+        if (extPixels > kMaxContributors)
+            TooLargeToResize();
+        FExtended.assign(size_t(extPixels) * 3 + 4, 0.0f);
+
+        // Working rows: enough for the widest set of rows one destination
+        // row reads.
+        FRowStride = (size_t(dw) * 3 + 4 + 3) & ~size_t(3);
+        qint64 span = 1;
+        for (int r = 0; r < dh; ++r) {
+            int lo = FSrcHeight;
+            int hi = -1;
+            const float *w = FRows.WeightsOf(r);
+            for (int t = 0; t < FRows.Count; ++t) {
+                if (w[t] == 0)
+                    continue;
+                const int k = Mirror(FRows.First[r] + t, FSrcHeight);
+                lo = std::min(lo, k);
+                hi = std::max(hi, k);
+            }
+            span = std::max<qint64>(span, hi - lo + 1);
+        }
+        FRingSize = int(std::min<qint64>(span, FSrcHeight));
+        if (qint64(FRingSize) * qint64(FRowStride) > kMaxContributors * 4)
+            TooLargeToResize();
+        FRing.assign(size_t(FRingSize) * FRowStride, 0.0f);
+        FRingTag.assign(size_t(FRingSize), -1);
+    }
+
+    void Run(QImage &dst)
+    {
+        uchar *out = dst.bits();
+        const qsizetype outStride = dst.bytesPerLine();
+        std::vector<const float *> rows(size_t(FRows.Count));
+        std::vector<float> weights(size_t(FRows.Count));
+        for (int r = 0; r < FDstHeight; ++r) {
+            const float *w = FRows.WeightsOf(r);
+            int n = 0;
+            for (int t = 0; t < FRows.Count; ++t) {
+                if (w[t] == 0)
+                    continue;
+                rows[n] = WorkingRow(Mirror(FRows.First[r] + t, FSrcHeight));
+                weights[n] = w[t];
+                ++n;
+            }
+            VerticalRow(rows.data(), weights.data(), n, out + r * outStride);
+        }
+    }
+
+private:
+    // Intermediate row k, made by the horizontal pass when not at hand.
+    const float *WorkingRow(int k)
+    {
+        const size_t slot = size_t(k % FRingSize);
+        float *row = FRing.data() + slot * FRowStride;
+        if (FRingTag[slot] != k) {
+            HorizontalRow(FSrc.constScanLine(k), row);
+            FRingTag[slot] = k;
+        }
+        return row;
+    }
+
+    void HorizontalRow(const uchar *src, float *out)
+    {
+        // Widened float copy: position j of the source row sits at
+        // ext[3 * (j - Low)].
+        float *ext = FExtended.data();
+        const qint64 low = FColumns.Low;
+        const qint64 high = FColumns.High;
+        const qint64 inStart = std::max<qint64>(low, 0);
+        const qint64 inEnd = std::min<qint64>(high, FSrcWidth - 1);
+        for (qint64 j = low; j < std::min(inStart, high + 2); ++j)
+            CopyPixel(src, Mirror(j, FSrcWidth), ext + 3 * (j - low));
+        if (inStart <= inEnd) {
+            const uchar *from = src + 3 * inStart;
+            float *to = ext + 3 * (inStart - low);
+            const qint64 bytes = 3 * (inEnd - inStart + 1);
+            qint64 b = 0;
+            const __m128i zero = _mm_setzero_si128();
+            for (; b + 16 <= bytes; b += 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + b));
+                const __m128i lo = _mm_unpacklo_epi8(v, zero);
+                const __m128i hi = _mm_unpackhi_epi8(v, zero);
+                _mm_storeu_ps(to + b, _mm_cvtepi32_ps(_mm_unpacklo_epi16(lo, zero)));
+                _mm_storeu_ps(to + b + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(lo, zero)));
+                _mm_storeu_ps(to + b + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(hi, zero)));
+                _mm_storeu_ps(to + b + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero)));
+            }
+            for (; b < bytes; ++b)
+                to[b] = float(from[b]);
+        }
+        for (qint64 j = std::max(inEnd + 1, low); j <= high + 1; ++j)
+            CopyPixel(src, Mirror(j, FSrcWidth), ext + 3 * (j - low));
+
+        // Each tap loads four floats: the pixel's three and one of the next
+        // pixel, whose lane is never stored. Four columns at a time keep four
+        // independent sums going; each sums in list order from 0.
+        const int count = FColumns.Count;
+        int i = 0;
+        for (; i + 4 <= FDstWidth; i += 4) {
+            const float *p0 = ext + 3 * (FColumns.First[i] - low);
+            const float *p1 = ext + 3 * (FColumns.First[i + 1] - low);
+            const float *p2 = ext + 3 * (FColumns.First[i + 2] - low);
+            const float *p3 = ext + 3 * (FColumns.First[i + 3] - low);
+            const float *w0 = FColumns.WeightsOf(i);
+            const float *w1 = w0 + count;
+            const float *w2 = w1 + count;
+            const float *w3 = w2 + count;
+            __m128 s0 = _mm_setzero_ps();
+            __m128 s1 = _mm_setzero_ps();
+            __m128 s2 = _mm_setzero_ps();
+            __m128 s3 = _mm_setzero_ps();
+            for (int t = 0; t < count; ++t) {
+                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(p0 + 3 * t), _mm_set1_ps(w0[t])));
+                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(p1 + 3 * t), _mm_set1_ps(w1[t])));
+                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(p2 + 3 * t), _mm_set1_ps(w2[t])));
+                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(p3 + 3 * t), _mm_set1_ps(w3[t])));
+            }
+            // In order: each store's fourth lane is overwritten by the next.
+            _mm_storeu_ps(out + 3 * i, ClampTruncate(s0));
+            _mm_storeu_ps(out + 3 * i + 3, ClampTruncate(s1));
+            _mm_storeu_ps(out + 3 * i + 6, ClampTruncate(s2));
+            _mm_storeu_ps(out + 3 * i + 9, ClampTruncate(s3));
+        }
+        for (; i < FDstWidth; ++i) {
+            const float *p = ext + 3 * (FColumns.First[i] - low);
+            const float *w = FColumns.WeightsOf(i);
+            __m128 s = _mm_setzero_ps();
+            for (int t = 0; t < count; ++t)
+                s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(p + 3 * t), _mm_set1_ps(w[t])));
+            _mm_storeu_ps(out + 3 * i, ClampTruncate(s));
+        }
+    }
+
+    static void CopyPixel(const uchar *src, int index, float *to)
+    {
+        to[0] = src[3 * index];
+        to[1] = src[3 * index + 1];
+        to[2] = src[3 * index + 2];
+    }
+
+    void VerticalRow(const float *const *rows, const float *weights, int n, uchar *out) const
+    {
+        const int values = 3 * FDstWidth;
+        int x = 0;
+        // Sixteen values at a time, each summed over all rows in list order.
+        for (; x + 16 <= values; x += 16) {
+            __m128 s0 = _mm_setzero_ps();
+            __m128 s1 = _mm_setzero_ps();
+            __m128 s2 = _mm_setzero_ps();
+            __m128 s3 = _mm_setzero_ps();
+            for (int t = 0; t < n; ++t) {
+                const float *p = rows[t] + x;
+                const __m128 w = _mm_set1_ps(weights[t]);
+                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_load_ps(p), w));
+                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_load_ps(p + 4), w));
+                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_load_ps(p + 8), w));
+                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_load_ps(p + 12), w));
+            }
+            const __m128i i01 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s0)), _mm_cvttps_epi32(ClampTruncate(s1)));
+            const __m128i i23 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s2)), _mm_cvttps_epi32(ClampTruncate(s3)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(i01, i23));
+        }
+        for (; x < values; x += 4) {
+            __m128 s = _mm_setzero_ps();
+            for (int t = 0; t < n; ++t)
+                s = _mm_add_ps(s, _mm_mul_ps(_mm_load_ps(rows[t] + x), _mm_set1_ps(weights[t])));
+            alignas(16) float v[4];
+            _mm_store_ps(v, ClampTruncate(s));
+            for (int k = 0; k < 4 && x + k < values; ++k)
+                out[x + k] = uchar(v[k]);
+        }
+    }
+
+    const QImage &FSrc;
+    int FSrcWidth;
+    int FSrcHeight;
+    int FDstWidth;
+    int FDstHeight;
+    Contributors FColumns;
+    Contributors FRows;
+    std::vector<float> FExtended;
+    size_t FRowStride = 0;
+    int FRingSize = 0;
+    std::vector<float> FRing;
+    std::vector<int> FRingTag;
+};
+
+} // namespace
+
+void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel)
+{
+    if (src.width() < 1 || src.height() < 1)
+        return;
+    if (kernel >= std::size(kKernels))
+        throw AppError(QStringLiteral("Unknown resampling filter %1").arg(kernel));
+    const QImage source = ToBitmap24(src);
+    const int dw = std::max(dst.width(), 1);
+    const int dh = std::max(dst.height(), 1);
+    if (dst.format() != QImage::Format_BGR888 || dst.width() != dw || dst.height() != dh)
+        dst = NewBitmap(dw, dh);
+    try {
+        FilterPlan plan(source, dw, dh, kKernels[kernel]);
+        plan.Run(dst);
+    } catch (const std::bad_alloc &) {
+        throw AppError(QStringLiteral("Not enough memory to resize the picture"));
+    }
+}
