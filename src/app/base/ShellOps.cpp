@@ -1,1 +1,328 @@
 #include "ShellOps.h"
+
+// Local
+#include "AppError.h"
+#include "AppPaths.h"
+#include "Prompts.h"
+
+// Qt
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+// Std
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+// System
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+
+QString Reason(int error)
+{
+    return qt_error_string(error);
+}
+
+QByteArray Native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// The system's rename; without replace it never replaces an existing file.
+int SystemRename(const QString &from, const QString &to, bool replace)
+{
+    const QByteArray src = Native(from);
+    const QByteArray dst = Native(to);
+    if (replace)
+        return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
+        return error;
+    // A file system without no-replace renames: check, then rename.
+    struct stat st;
+    if (::lstat(dst.constData(), &st) == 0)
+        return EEXIST;
+    return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+}
+
+ShellRenameFunction &MoveRename()
+{
+    static ShellRenameFunction rename;
+    return rename;
+}
+
+int RenameForMove(const QString &from, const QString &to, bool replace)
+{
+    const ShellRenameFunction &f = MoveRename();
+    return f ? f(from, to, replace) : SystemRename(from, to, replace);
+}
+
+class FileHandle
+{
+public:
+    explicit FileHandle(int fd = -1) : FFd(fd) {}
+    ~FileHandle() { reset(); }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    int get() const { return FFd; }
+    void reset(int fd = -1)
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = fd;
+    }
+    // Closes and reports the error close found (0 when none).
+    int close()
+    {
+        const int fd = FFd;
+        FFd = -1;
+        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int FFd;
+};
+
+bool WriteAll(int fd, const char *data, size_t size, int &error)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Flushes a folder's entries, so that a rename in it survives a crash.
+void SyncFolder(const QString &folder)
+{
+    FileHandle dir(::open(Native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
+QString IncludeSlash(const QString &folder)
+{
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+// Copies source into a new hidden file in folder, complete and flushed to
+// disk, with the source's permissions and times. On success tempPath names
+// it; on failure nothing is left behind and reason says why.
+bool CopyToTemporary(const QString &source, const QString &folder, QString &tempPath, QString &reason)
+{
+    FileHandle in(::open(Native(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    struct stat srcStat;
+    if (::fstat(in.get(), &srcStat) != 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    if (!S_ISREG(srcStat.st_mode)) {
+        reason = QStringLiteral("It is not a file");
+        return false;
+    }
+
+    QByteArray name = Native(IncludeSlash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
+    FileHandle out(::mkostemp(name.data(), O_CLOEXEC));
+    if (out.get() < 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    tempPath = QFile::decodeName(name);
+    const auto fail = [&](const QString &why) {
+        out.reset();
+        ::unlink(name.constData());
+        tempPath.clear();
+        reason = why;
+        return false;
+    };
+
+    std::vector<char> buffer(kCopyChunk);
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(Reason(errno));
+        }
+        if (n == 0)
+            break;
+        int error = 0;
+        if (!WriteAll(out.get(), buffer.data(), size_t(n), error))
+            return fail(Reason(error));
+        total += n;
+    }
+
+    struct stat afterStat;
+    if (::fstat(in.get(), &afterStat) != 0)
+        return fail(Reason(errno));
+    if (total != qint64(srcStat.st_size) || afterStat.st_size != srcStat.st_size
+        || afterStat.st_mtim.tv_sec != srcStat.st_mtim.tv_sec
+        || afterStat.st_mtim.tv_nsec != srcStat.st_mtim.tv_nsec)
+        return fail(QStringLiteral("The file changed while it was being copied"));
+
+    ::fchmod(out.get(), srcStat.st_mode & 0777);
+    const struct timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
+    ::futimens(out.get(), times);
+    // A full disk may only show when the data is flushed.
+    if (::fsync(out.get()) != 0)
+        return fail(Reason(errno));
+    struct stat outStat;
+    if (::fstat(out.get(), &outStat) != 0)
+        return fail(Reason(errno));
+    if (outStat.st_size != srcStat.st_size)
+        return fail(QStringLiteral("The copy is incomplete"));
+    if (const int error = out.close())
+        return fail(Reason(error));
+    return true;
+}
+
+} // namespace
+
+bool ShellDeleteFile(QWidget *owner, const QString &fileName, bool allowUndo)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists() && !info.isSymLink()) {
+        ShowAppError(QStringLiteral("Cannot delete \"%1\": the file does not exist").arg(fileName));
+        return false;
+    }
+    const QString name = NameOfPath(fileName);
+    const QString question = allowUndo
+        ? QStringLiteral("Move \"%1\" to the Trash?").arg(name)
+        : QStringLiteral("Delete \"%1\" permanently? This cannot be undone.").arg(name);
+    if (!ConfirmYes(owner, question, QMessageBox::Yes | QMessageBox::No))
+        return false;
+
+    QFile file(fileName);
+    if (allowUndo) {
+        // Without the data folder Qt puts its Trash folders into the current
+        // directory instead of the user's Trash.
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+        if (!file.moveToTrash()) {
+            ShowAppError(QStringLiteral("Cannot move \"%1\" to the Trash: %2").arg(fileName, file.errorString()));
+            return false;
+        }
+        return true;
+    }
+    if (!file.remove()) {
+        ShowAppError(QStringLiteral("Cannot delete \"%1\": %2").arg(fileName, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &destFolder, bool move)
+{
+    const QString verb = move ? QStringLiteral("move") : QStringLiteral("copy");
+    const auto fail = [&](const QString &reason) {
+        ShowAppError(QStringLiteral("Cannot %1 \"%2\" to \"%3\": %4").arg(verb, sourceFile, destFolder, reason));
+        return false;
+    };
+
+    const QByteArray source = Native(sourceFile);
+    struct stat srcStat;
+    if (sourceFile.isEmpty() || ::stat(source.constData(), &srcStat) != 0) {
+        if (errno == ENOENT || sourceFile.isEmpty()) {
+            ShowAppError(QStringLiteral("Cannot %1 \"%2\": the file does not exist").arg(verb, sourceFile));
+            return false;
+        }
+        return fail(Reason(errno));
+    }
+    if (!S_ISREG(srcStat.st_mode))
+        return fail(QStringLiteral("It is not a file"));
+
+    struct stat dirStat;
+    if (destFolder.isEmpty() || ::stat(Native(destFolder).constData(), &dirStat) != 0 || !S_ISDIR(dirStat.st_mode))
+        return fail(QStringLiteral("The folder does not exist"));
+
+    const QString name = NameOfPath(sourceFile);
+    const QString target = IncludeSlash(destFolder) + name;
+    bool replace = false;
+    struct stat targetStat;
+    if (::lstat(Native(target).constData(), &targetStat) == 0) {
+        struct stat resolved;
+        if (::stat(Native(target).constData(), &resolved) == 0) {
+            // Copying a file onto itself would destroy it.
+            if (resolved.st_dev == srcStat.st_dev && resolved.st_ino == srcStat.st_ino)
+                return fail(QStringLiteral("The source and the destination are the same file"));
+            if (S_ISDIR(resolved.st_mode))
+                return fail(QStringLiteral("A folder named \"%1\" is in the way").arg(name));
+        }
+        const QString question = QStringLiteral("The folder \"%1\" already contains a file named \"%2\".\nReplace it?")
+                                     .arg(destFolder, name);
+        if (Prompts::current().message(owner, QMessageBox::Question, QStringLiteral("Confirm"), question,
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+            return false;
+        replace = true;
+    }
+    const QString appeared = QStringLiteral("A file named \"%1\" appeared in the folder meanwhile").arg(name);
+
+    if (move) {
+        const int error = RenameForMove(sourceFile, target, replace);
+        if (error == 0) {
+            SyncFolder(destFolder);
+            return true;
+        }
+        if (error == EEXIST)
+            return fail(appeared);
+        if (error != EXDEV)
+            return fail(Reason(error));
+        // Another file system: copy, then remove the source.
+    }
+
+    QString temp;
+    QString reason;
+    if (!CopyToTemporary(sourceFile, destFolder, temp, reason))
+        return fail(reason);
+    const int placed = SystemRename(temp, target, replace);
+    if (placed != 0) {
+        ::unlink(Native(temp).constData());
+        return fail(placed == EEXIST ? appeared : Reason(placed));
+    }
+    SyncFolder(destFolder);
+    if (!move)
+        return true;
+
+    struct stat copied;
+    if (::stat(Native(target).constData(), &copied) != 0 || copied.st_size != srcStat.st_size)
+        return fail(QStringLiteral("The copy is incomplete; the original was kept"));
+    if (::unlink(source.constData()) != 0) {
+        ShowAppError(QStringLiteral("\"%1\" was copied to \"%2\", but the original could not be removed: %3")
+                         .arg(sourceFile, destFolder, Reason(errno)));
+        return false;
+    }
+    return true;
+}
+
+void ShellOpen(const QString &pathOrUrl)
+{
+    Prompts::current().openDocument(pathOrUrl);
+}
+
+ShellRenameFunction SetShellRenameFunction(ShellRenameFunction rename)
+{
+    ShellRenameFunction previous = std::move(MoveRename());
+    MoveRename() = std::move(rename);
+    return previous;
+}
