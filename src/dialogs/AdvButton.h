@@ -5,6 +5,7 @@
 #include <QString>
 
 class QAbstractButton;
+class QAction;
 class QMenu;
 
 // Turns a toolbar button into a drop-down list of search words read from
@@ -23,16 +24,23 @@ public:
     void LoadWords();
     void LoadWords(const QString &wordFile);
 
+    // Sent to the search service as "said" when not empty.
     QString SubId;
 
+    // The menu built from the word file; none until a file was read.
     QMenu *Menu() const { return FMenu; }
     // The search address for a menu caption.
     QString SearchAddress(const QString &caption) const;
 
-private:
+    // What a click on the attached button and the choice of an entry do.
     void ButtonClick();
-    void WordClick(const QString &caption);
+    void WordClick(QAction *entry);
 
+private:
     QAbstractButton *FButton = nullptr;
     QMenu *FMenu = nullptr;
 };
+
+// One line of the word file as the menu shows it: blanks and control
+// characters trimmed from both ends.
+QString TrimWordLine(const QString &line);
