@@ -1,1 +1,260 @@
 #include "SettingsForm.h"
+
+// Local
+#include "AppPaths.h"
+
+// Qt
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+namespace {
+
+const QByteArray kDefaultsSection = QByteArrayLiteral("[Default Applications]");
+
+// Writes the whole file or leaves the old one as it was. Whatever cannot be
+// written is skipped without a message, as with a read-only location.
+void WriteFileAtomically(const QString &fileName, const QByteArray &data)
+{
+    if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
+        return;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}
+
+QByteArray DesktopEntry(const QString &programFile)
+{
+    return QByteArrayLiteral("[Desktop Entry]\n"
+                             "Type=Application\n"
+                             "Name=Tamsel Photo Editor\n"
+                             "GenericName=Picture Viewer\n"
+                             "Comment=View pictures and make web galleries\n"
+                             "Exec=")
+        + DesktopEntryExec(programFile).toUtf8()
+        + QByteArrayLiteral("\n"
+                            "Icon=tamsel-photo-editor\n"
+                            "Terminal=false\n"
+                            "Categories=Graphics;Viewer;Photography;\n"
+                            "MimeType=image/jpeg;image/bmp;image/x-icon;image/vnd.microsoft.icon;"
+                            "image/wmf;image/x-wmf;image/emf;image/x-emf;\n");
+}
+
+// A line's content without the carriage return of a CRLF file.
+QByteArray LineBody(const QByteArray &line)
+{
+    return line.endsWith('\r') ? line.left(line.size() - 1) : line;
+}
+
+bool IsSectionHeader(const QByteArray &line)
+{
+    return line.trimmed().startsWith('[');
+}
+
+void SetDefaultApplication(const QByteArray &mimeType)
+{
+    const QString fileName = MimeAppsFile();
+    QByteArray old;
+    QFile file(fileName);
+    if (file.exists()) {
+        // A file we cannot read is one we must not replace.
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        old = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return;
+        file.close();
+    }
+    const QByteArray updated = WithDefaultApplication(old, mimeType);
+    if (updated != old)
+        WriteFileAtomically(fileName, updated);
+}
+
+} // namespace
+
+TfrmSettings::TfrmSettings(QWidget *owner)
+    : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("Settings"));
+
+    grpAssociations = new QGroupBox(QStringLiteral(" File associations "), this);
+    lblAssociate = new QLabel(QStringLiteral("Associate Lisquon with following file types :"), grpAssociations);
+    cbxBMP = new QCheckBox(QStringLiteral("BMP"), grpAssociations);
+    cbxJPEG = new QCheckBox(QStringLiteral("JPEG"), grpAssociations);
+
+    auto *group = new QVBoxLayout(grpAssociations);
+    group->setContentsMargins(15, 14, 15, 14);
+    group->addWidget(lblAssociate);
+    group->addSpacing(14);
+    auto addIndented = [group](QWidget *w) {
+        auto *row = new QHBoxLayout;
+        row->addSpacing(10);
+        row->addWidget(w);
+        row->addStretch();
+        group->addLayout(row);
+    };
+    addIndented(cbxBMP);
+    addIndented(cbxJPEG);
+    group->addStretch();
+    grpAssociations->setMinimumSize(252, 173);
+
+    btnOK = new QPushButton(QStringLiteral("OK"), this);
+    btnOK->setDefault(true);
+    btnOK->setFocusPolicy(Qt::ClickFocus);
+    btnOK->setMinimumSize(75, 25);
+    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel->setFocusPolicy(Qt::ClickFocus);
+    btnCancel->setMinimumSize(75, 25);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(7, 8, 8, 10);
+    layout->addWidget(grpAssociations);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void ShowSettingsForm(QWidget *owner)
+{
+    TFileTypes types;
+    {
+        TfrmSettings form(owner);
+        if (form.exec() == QDialog::Accepted) {
+            if (form.cbxBMP->isChecked())
+                types |= ftBMP;
+            if (form.cbxJPEG->isChecked())
+                types |= ftJPEG;
+        }
+    }
+    // Also after Cancel: the desktop entry then follows the program file
+    // wherever it now lies.
+    RegisterFileTypes(types);
+}
+
+void RegisterFileTypes(TFileTypes types)
+{
+    RegisterFileTypes(types, ProgramFile());
+}
+
+void RegisterFileTypes(TFileTypes types, const QString &programFile)
+{
+    WriteFileAtomically(DesktopEntryFile(), DesktopEntry(programFile));
+    if (types & ftJPEG)
+        SetDefaultApplication(QByteArrayLiteral("image/jpeg"));
+    if (types & ftBMP)
+        SetDefaultApplication(QByteArrayLiteral("image/bmp"));
+}
+
+QString DesktopEntryFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/applications/") + QLatin1String(kDesktopEntryName);
+}
+
+QString MimeAppsFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/mimeapps.list");
+}
+
+QString DesktopEntryExec(const QString &programFile)
+{
+    // Quoted argument: the quote, backtick, dollar and backslash take a
+    // backslash; a literal percent sign is doubled.
+    QString quoted;
+    for (QChar c : programFile) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            quoted += u'\\';
+        if (c == u'%')
+            quoted += u'%';
+        quoted += c;
+    }
+    const QString argument = u'"' + quoted + u'"';
+
+    // The value as a whole is a string value with its own escapes.
+    QString value;
+    for (QChar c : argument) {
+        switch (c.unicode()) {
+        case u'\\': value += QLatin1String("\\\\"); break;
+        case u'\n': value += QLatin1String("\\n"); break;
+        case u'\t': value += QLatin1String("\\t"); break;
+        case u'\r': value += QLatin1String("\\r"); break;
+        default: value += c; break;
+        }
+    }
+    return value + QStringLiteral(" %f");
+}
+
+QByteArray WithDefaultApplication(const QByteArray &mimeApps, const QByteArray &mimeType)
+{
+    const QByteArray ours(kDesktopEntryName);
+    QList<QByteArray> lines = mimeApps.split('\n');
+    // A file ending in a newline splits into a last, empty piece.
+    const bool endsWithNewline = mimeApps.isEmpty() || mimeApps.endsWith('\n');
+    if (endsWithNewline)
+        lines.removeLast();
+
+    qsizetype section = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (LineBody(lines[i]).trimmed() == kDefaultsSection) {
+            section = i;
+            break;
+        }
+    }
+
+    if (section < 0) {
+        if (!lines.isEmpty() && !LineBody(lines.last()).trimmed().isEmpty())
+            lines << QByteArray();
+        lines << kDefaultsSection << mimeType + '=' + ours + ';';
+    } else {
+        qsizetype lastContent = section;
+        qsizetype found = -1;
+        for (qsizetype i = section + 1; i < lines.size() && !IsSectionHeader(lines[i]); ++i) {
+            const QByteArray body = LineBody(lines[i]).trimmed();
+            if (body.isEmpty())
+                continue;
+            lastContent = i;
+            if (body.startsWith('#'))
+                continue;
+            const qsizetype equals = body.indexOf('=');
+            if (found < 0 && equals > 0 && body.left(equals).trimmed() == mimeType)
+                found = i;
+        }
+        if (found >= 0) {
+            const QByteArray body = LineBody(lines[found]);
+            const QByteArray value = body.mid(body.indexOf('=') + 1).trimmed();
+            QList<QByteArray> entries{ours};
+            for (const QByteArray &entry : value.split(';')) {
+                const QByteArray id = entry.trimmed();
+                if (!id.isEmpty() && id != ours)
+                    entries << id;
+            }
+            const QByteArray line = mimeType + '=' + entries.join(';') + ';';
+            lines[found] = lines[found].endsWith('\r') ? line + '\r' : line;
+        } else {
+            lines.insert(lastContent + 1, mimeType + '=' + ours + ';');
+        }
+    }
+    return lines.join('\n') + '\n';
+}

@@ -1,0 +1,356 @@
+// Local
+#include "AppPaths.h"
+#include "FakePrompts.h"
+#include "SettingsForm.h"
+
+// Qt
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray ReadAll(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString &fileName, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        qFatal("cannot write %s", qPrintable(fileName));
+}
+
+// The value of a key in a desktop entry file, as written.
+QByteArray EntryValue(const QByteArray &entry, const QByteArray &key)
+{
+    for (const QByteArray &line : entry.split('\n')) {
+        if (line.startsWith(key + '='))
+            return line.mid(key.size() + 1);
+    }
+    return {};
+}
+
+// Reads an Exec value back the way a desktop reads it: the string escapes
+// first, then the quoting of the first argument. Returns the program path
+// and the rest of the line.
+QPair<QString, QString> ParseExec(const QString &value)
+{
+    QString unescaped;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == u'\\' && i + 1 < value.size()) {
+            const QChar next = value[++i];
+            unescaped += next == u'n' ? QChar(u'\n') : next == u't' ? QChar(u'\t')
+                       : next == u'r' ? QChar(u'\r') : next == u's' ? QChar(u' ') : next;
+        } else {
+            unescaped += value[i];
+        }
+    }
+    if (!unescaped.startsWith(u'"'))
+        return {};
+    QString program;
+    qsizetype i = 1;
+    for (; i < unescaped.size() && unescaped[i] != u'"'; ++i) {
+        if (unescaped[i] == u'\\' && i + 1 < unescaped.size())
+            ++i;
+        else if (unescaped[i] == u'%' && i + 1 < unescaped.size() && unescaped[i + 1] == u'%')
+            ++i;
+        program += unescaped[i];
+    }
+    return {program, unescaped.mid(i + 1)};
+}
+
+const QByteArray kOurs = "tamsel-photo-editor.desktop";
+
+} // namespace
+
+class tst_SettingsForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void texts();
+    void dialogWrites_data();
+    void dialogWrites();
+    void reopensUnchecked();
+    void keepsTheRestOfMimeApps();
+    void desktopExec_data();
+    void desktopExec();
+    void withDefaultApplication_data();
+    void withDefaultApplication();
+    void unwritableLocationIsSkipped();
+    void unreadableMimeAppsIsLeftAlone();
+
+private:
+    // Shows the dialog through ShowSettingsForm, ticks the boxes and closes it.
+    bool RunDialog(bool bmp, bool jpeg, bool ok);
+
+    QTemporaryDir FHome;
+};
+
+void tst_SettingsForm::initTestCase()
+{
+    // Never the real user's desktop files, whatever started the test.
+    QVERIFY(FHome.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(FHome.filePath(QStringLiteral("data"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FHome.filePath(QStringLiteral("config"))));
+    QVERIFY(DesktopEntryFile().startsWith(FHome.path()));
+    QVERIFY(MimeAppsFile().startsWith(FHome.path()));
+}
+
+void tst_SettingsForm::init()
+{
+    QDir(FHome.filePath(QStringLiteral("data"))).removeRecursively();
+    QDir(FHome.filePath(QStringLiteral("config"))).removeRecursively();
+}
+
+bool tst_SettingsForm::RunDialog(bool bmp, bool jpeg, bool ok)
+{
+    bool driven = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *form = qobject_cast<TfrmSettings *>(QApplication::activeModalWidget());
+        if (!form)
+            return;
+        poll.stop();
+        driven = !form->cbxBMP->isChecked() && !form->cbxJPEG->isChecked();
+        if (bmp)
+            QTest::mouseClick(form->cbxBMP, Qt::LeftButton);
+        if (jpeg)
+            QTest::mouseClick(form->cbxJPEG, Qt::LeftButton);
+        driven = driven && form->cbxBMP->isChecked() == bmp && form->cbxJPEG->isChecked() == jpeg;
+        QTimer::singleShot(5000, form, [form] { form->reject(); });
+        if (ok)
+            QTest::mouseClick(form->btnOK, Qt::LeftButton);
+        else
+            QTest::mouseClick(form->btnCancel, Qt::LeftButton);
+    });
+    poll.start();
+    ShowSettingsForm(nullptr);
+    return driven;
+}
+
+void tst_SettingsForm::texts()
+{
+    TfrmSettings form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Settings"));
+    QCOMPARE(form.grpAssociations->title(), QStringLiteral(" File associations "));
+    QCOMPARE(form.lblAssociate->text(), QStringLiteral("Associate Lisquon with following file types :"));
+    QCOMPARE(form.cbxBMP->text(), QStringLiteral("BMP"));
+    QCOMPARE(form.cbxJPEG->text(), QStringLiteral("JPEG"));
+    QCOMPARE(form.btnOK->text(), QStringLiteral("OK"));
+    QVERIFY(form.btnOK->isDefault());
+    QCOMPARE(form.btnCancel->text(), QStringLiteral("Cancel"));
+}
+
+void tst_SettingsForm::dialogWrites_data()
+{
+    QTest::addColumn<bool>("bmp");
+    QTest::addColumn<bool>("jpeg");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("mimeApps");
+
+    const QByteArray both = "[Default Applications]\n"
+                            "image/jpeg=tamsel-photo-editor.desktop;\n"
+                            "image/bmp=tamsel-photo-editor.desktop;\n";
+    QTest::newRow("OK with both") << true << true << true << both;
+    QTest::newRow("OK with JPEG") << false << true << true
+                                  << QByteArray("[Default Applications]\nimage/jpeg=tamsel-photo-editor.desktop;\n");
+    QTest::newRow("OK with BMP") << true << false << true
+                                 << QByteArray("[Default Applications]\nimage/bmp=tamsel-photo-editor.desktop;\n");
+    QTest::newRow("OK with none") << false << false << true << QByteArray();
+    QTest::newRow("Cancel with both ticked") << true << true << false << QByteArray();
+}
+
+void tst_SettingsForm::dialogWrites()
+{
+    QFETCH(bool, bmp);
+    QFETCH(bool, jpeg);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, mimeApps);
+
+    FakePrompts prompts;
+    QVERIFY(RunDialog(bmp, jpeg, ok));
+
+    // The desktop entry is written however the dialog closed.
+    const QByteArray entry = ReadAll(DesktopEntryFile());
+    QVERIFY(entry.startsWith("[Desktop Entry]\n"));
+    QCOMPARE(EntryValue(entry, "Type"), QByteArray("Application"));
+    QVERIFY(!EntryValue(entry, "Name").isEmpty());
+    const QPair<QString, QString> exec = ParseExec(QString::fromUtf8(EntryValue(entry, "Exec")));
+    QCOMPARE(exec.first, ProgramFile());
+    QCOMPARE(exec.second, QStringLiteral(" %f"));
+    QVERIFY(EntryValue(entry, "MimeType").contains("image/jpeg;"));
+    QVERIFY(EntryValue(entry, "MimeType").contains("image/bmp;"));
+
+    QCOMPARE(QFile::exists(MimeAppsFile()), !mimeApps.isEmpty());
+    QCOMPARE(ReadAll(MimeAppsFile()), mimeApps);
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void tst_SettingsForm::reopensUnchecked()
+{
+    QVERIFY(RunDialog(false, true, true));
+    QVERIFY(ReadAll(MimeAppsFile()).contains("image/jpeg=" + kOurs));
+    // RunDialog checks that both boxes start unchecked.
+    QVERIFY(RunDialog(false, false, false));
+}
+
+void tst_SettingsForm::keepsTheRestOfMimeApps()
+{
+    const QByteArray before = "# my associations\n"
+                              "[Added Associations]\n"
+                              "image/jpeg=gimp.desktop;\n"
+                              "\n"
+                              "[Default Applications]\n"
+                              "text/plain=org.gnome.TextEditor.desktop;\n"
+                              "image/jpeg=org.gnome.eog.desktop;\n"
+                              "\n"
+                              "[Removed Associations]\n"
+                              "image/bmp=paint.desktop;\n";
+    WriteAll(MimeAppsFile(), before);
+    RegisterFileTypes(ftBMP | ftJPEG);
+    QCOMPARE(ReadAll(MimeAppsFile()), QByteArray("# my associations\n"
+                                                 "[Added Associations]\n"
+                                                 "image/jpeg=gimp.desktop;\n"
+                                                 "\n"
+                                                 "[Default Applications]\n"
+                                                 "text/plain=org.gnome.TextEditor.desktop;\n"
+                                                 "image/jpeg=tamsel-photo-editor.desktop;org.gnome.eog.desktop;\n"
+                                                 "image/bmp=tamsel-photo-editor.desktop;\n"
+                                                 "\n"
+                                                 "[Removed Associations]\n"
+                                                 "image/bmp=paint.desktop;\n"));
+
+    // A second run finds everything in place and changes nothing.
+    const QByteArray after = ReadAll(MimeAppsFile());
+    RegisterFileTypes(ftBMP | ftJPEG);
+    QCOMPARE(ReadAll(MimeAppsFile()), after);
+}
+
+void tst_SettingsForm::desktopExec_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("exec");
+
+    QTest::newRow("plain") << "/usr/bin/tamsel-photo-editor" << "\"/usr/bin/tamsel-photo-editor\" %f";
+    QTest::newRow("blanks") << "/opt/My Apps/tamsel" << "\"/opt/My Apps/tamsel\" %f";
+    QTest::newRow("percent") << "/opt/100%/tamsel" << "\"/opt/100%%/tamsel\" %f";
+    QTest::newRow("dollar and backtick") << "/opt/$x`y`/t" << "\"/opt/\\\\$x\\\\`y\\\\`/t\" %f";
+    QTest::newRow("double quote") << "/opt/a\"b/t" << "\"/opt/a\\\\\"b/t\" %f";
+    QTest::newRow("backslash") << "/opt/a\\b/t" << "\"/opt/a\\\\\\\\b/t\" %f";
+    QTest::newRow("newline and tab") << "/opt/a\nb\tc/t" << "\"/opt/a\\nb\\tc/t\" %f";
+    QTest::newRow("single quote and semicolon") << "/opt/it's;ok/t" << "\"/opt/it's;ok/t\" %f";
+    QTest::newRow("non-ascii") << QString::fromUtf8("/home/j\u00f6rg/t") << QString::fromUtf8("\"/home/j\u00f6rg/t\" %f");
+}
+
+void tst_SettingsForm::desktopExec()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, exec);
+
+    QCOMPARE(DesktopEntryExec(program), exec);
+    const QPair<QString, QString> parsed = ParseExec(exec);
+    QCOMPARE(parsed.first, program);
+    QCOMPARE(parsed.second, QStringLiteral(" %f"));
+
+    // The file written for such a program reads back the same way.
+    RegisterFileTypes({}, program);
+    QCOMPARE(EntryValue(ReadAll(DesktopEntryFile()), "Exec"), exec.toUtf8());
+    QVERIFY(!QFile::exists(MimeAppsFile()));
+}
+
+void tst_SettingsForm::withDefaultApplication_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("empty file")
+        << QByteArray()
+        << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("other sections only")
+        << QByteArray("[Added Associations]\ntext/html=firefox.desktop;\n")
+        << QByteArray("[Added Associations]\ntext/html=firefox.desktop;\n\n[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("no final line end")
+        << QByteArray("[Default Applications]\ntext/html=firefox.desktop;")
+        << QByteArray("[Default Applications]\ntext/html=firefox.desktop;\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("key added at the end of its section")
+        << QByteArray("[Default Applications]\n# browsers\ntext/html=firefox.desktop;\n\n\n[Added Associations]\nx/y=z.desktop;\n")
+        << QByteArray("[Default Applications]\n# browsers\ntext/html=firefox.desktop;\nimage/jpeg=" + kOurs + ";\n\n\n[Added Associations]\nx/y=z.desktop;\n");
+    QTest::newRow("others kept after ours")
+        << QByteArray("[Default Applications]\nimage/jpeg=a.desktop;b.desktop;\n")
+        << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";a.desktop;b.desktop;\n");
+    QTest::newRow("ours moved to the front")
+        << QByteArray("[Default Applications]\nimage/jpeg=a.desktop;" + kOurs + ";b.desktop\n")
+        << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";a.desktop;b.desktop;\n");
+    QTest::newRow("blanks around the equals sign")
+        << QByteArray("[Default Applications]\nimage/jpeg = a.desktop\n")
+        << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";a.desktop;\n");
+    QTest::newRow("same key in another section untouched")
+        << QByteArray("[Added Associations]\nimage/jpeg=a.desktop;\n[Default Applications]\n")
+        << QByteArray("[Added Associations]\nimage/jpeg=a.desktop;\n[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("commented key ignored")
+        << QByteArray("[Default Applications]\n#image/jpeg=a.desktop;\n")
+        << QByteArray("[Default Applications]\n#image/jpeg=a.desktop;\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("similar key untouched")
+        << QByteArray("[Default Applications]\nimage/jpeg2=a.desktop;\n")
+        << QByteArray("[Default Applications]\nimage/jpeg2=a.desktop;\nimage/jpeg=" + kOurs + ";\n");
+    QTest::newRow("crlf file keeps its line ends")
+        << QByteArray("[Default Applications]\r\nimage/jpeg=a.desktop;\r\ntext/html=b.desktop;\r\n")
+        << QByteArray("[Default Applications]\r\nimage/jpeg=" + kOurs + ";a.desktop;\r\ntext/html=b.desktop;\r\n");
+    QTest::newRow("bytes that are not utf-8 survive")
+        << QByteArray("# caf\xe9\n[Default Applications]\n")
+        << QByteArray("# caf\xe9\n[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
+}
+
+void tst_SettingsForm::withDefaultApplication()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+
+    QCOMPARE(WithDefaultApplication(before, "image/jpeg"), after);
+    // Applying it twice changes nothing more.
+    QCOMPARE(WithDefaultApplication(after, "image/jpeg"), after);
+}
+
+void tst_SettingsForm::unwritableLocationIsSkipped()
+{
+    FakePrompts prompts;
+    // A plain file where the applications folder should be.
+    WriteAll(QFileInfo(DesktopEntryFile()).absolutePath(), "not a folder");
+    RegisterFileTypes(ftJPEG);
+    QVERIFY(!QFile::exists(DesktopEntryFile()));
+    QCOMPARE(ReadAll(MimeAppsFile()), QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";\n"));
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void tst_SettingsForm::unreadableMimeAppsIsLeftAlone()
+{
+    const QByteArray before = "[Default Applications]\ntext/html=firefox.desktop;\n";
+    WriteAll(MimeAppsFile(), before);
+    QFile::setPermissions(MimeAppsFile(), QFile::WriteOwner);
+    QFile probe(MimeAppsFile());
+    if (probe.open(QIODevice::ReadOnly))
+        QSKIP("Running with rights that read any file.");
+
+    RegisterFileTypes(ftJPEG | ftBMP);
+    QFile::setPermissions(MimeAppsFile(), QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(ReadAll(MimeAppsFile()), before);
+    QVERIFY(QFile::exists(DesktopEntryFile()));
+}
+
+QTEST_MAIN(tst_SettingsForm)
+#include "tst_SettingsForm.moc"
