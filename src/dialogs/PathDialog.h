@@ -13,7 +13,11 @@ class QWidget;
 enum TRootItem { riMyComputer, riDesktop };
 
 // The folder picker: a component owned by a form that lets the user choose a
-// folder in a modal folder dialog (through the Prompts seam).
+// folder in a modal folder dialog (through the Prompts seam). The root item
+// riMyComputer is "/", riDesktop the user's desktop folder. Errors raised by
+// the OnShow and OnSelect handlers never reach the dialog: an AppError shows
+// its text in a plain message box and the dialog stays open; anything else is
+// ignored.
 class TPathDialog : public QObject
 {
     Q_OBJECT
@@ -37,10 +41,16 @@ public:
     // While the dialog is open and ShowStatus is on, shows the text.
     void SetStatusText(const QString &value);
 
-    // Shows the dialog; true when a folder was chosen (then in Directory).
+    // Shows the dialog; true when a folder was chosen (then in Directory,
+    // exactly as the dialog returned it). Cancel leaves Directory as it was.
     bool Execute();
 
+    // The folder at the root of the dialog's tree for RootItem.
+    QString RootPath() const;
+
 private:
+    void RunHandler(const std::function<void()> &handler);
+
     QString FDirectory;
     QString FStatusText;
     FolderDialogHandle *FOpenDialog = nullptr;
