@@ -9,10 +9,26 @@
 // Std
 #include <memory>
 
+// Where JpegDecoder::DecodeRows puts the picture: it asks for the buffer of
+// each output row (3 bytes per pixel, blue, green, red), fills it and then
+// reports the rows as done, top to bottom. At most four rows are asked for
+// before they are reported.
+class JpegRowTarget
+{
+public:
+    virtual ~JpegRowTarget() = default;
+    // Once the output size is known, before any row. May throw.
+    virtual void Begin(int width, int height) = 0;
+    virtual uchar *RowBuffer(int y) noexcept = 0;
+    virtual void RowsDone(int firstRow, int count) noexcept = 0;
+};
+
 // JPEG decoding and encoding with libjpeg-turbo through the libjpeg API.
 // Library errors fail with AppError "JPEG error #%d" (libjpeg's message
-// number); a corrupt-data warning does not fail. A 12-bit file fails with a
-// clear message.
+// number); a corrupt-data warning does not fail: what could be decoded is
+// shown, and libjpeg fills what is missing. A file of another precision than
+// 8 bits (12-bit) fails with "JPEG error #%d: 12-bit JPEG files are not
+// supported".
 class JpegDecoder
 {
 public:
@@ -25,8 +41,11 @@ public:
     // The decoder's output size at 1/denom (1, 2, 4 or 8): rounded up.
     QSize ScaledSize(int denom) const;
     // Decodes straight into a 24-bit bitmap (BGR888), grayscale and
-    // CMYK/YCCK converted to colour.
+    // CMYK/YCCK converted to colour. The decoded size may not exceed the
+    // bitmap limit of Bitmap.h.
     QImage Decode(int denom, bool fastIdct) const;
+    // The same, row by row into a target.
+    void DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) const;
 
 private:
     struct Impl;
@@ -37,6 +56,7 @@ private:
 // 10..100 with baseline-compatible tables, the simple progressive script).
 QByteArray EncodeJpeg(const QImage &bitmap, int quality);
 
-// EncodeJpeg and write it to fileName (created or truncated). Throws
-// AppError "Cannot create file <name>: <reason>" on failure.
+// EncodeJpeg and write it to fileName (created or truncated, replaced only
+// once complete). Throws AppError "Cannot create file <name>: <reason>" on
+// failure.
 void SaveJpeg(const QImage &bitmap, const QString &fileName, int quality);
