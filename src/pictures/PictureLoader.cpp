@@ -1,1 +1,186 @@
 #include "PictureLoader.h"
+
+// Local
+#include "AppError.h"
+#include "Bitmap.h"
+#include "BmpDecoder.h"
+#include "IcoDecoder.h"
+#include "ImageResize.h"
+#include "JpegCodec.h"
+#include "Metafile.h"
+
+// Qt
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// No picture file this program can show is larger: the biggest bitmap
+// allowed, uncompressed at 32 bits per pixel, with room for its headers.
+constexpr qint64 kMaxPictureFileBytes = kMaxBitmapBytes / 3 * 4 + 1024 * 1024;
+
+QString Shown(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+// Feeds decoded JPEG rows to the bilinear scaler.
+class ScalingTarget : public JpegRowTarget
+{
+public:
+    explicit ScalingTarget(QImage &dst)
+        : FDst(dst)
+    {
+    }
+    void Begin(int width, int height) override { FScaler = std::make_unique<BilinearRowScaler>(width, height, FDst); }
+    uchar *RowBuffer(int y) noexcept override { return FScaler->RowBuffer(y); }
+    void RowsDone(int firstRow, int count) noexcept override { FScaler->RowsDone(firstRow, count); }
+
+private:
+    QImage &FDst;
+    std::unique_ptr<BilinearRowScaler> FScaler;
+};
+
+} // namespace
+
+QString PictureExtension(const QString &fileName)
+{
+    const QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+QByteArray ReadPictureFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    // Opening a pipe would wait for a writer; a folder has no bytes.
+    if (info.exists() && !info.isFile())
+        throw AppError(QStringLiteral("Cannot open file %1: %2")
+                           .arg(Shown(fileName), info.isDir() ? QStringLiteral("It is a folder")
+                                                              : QStringLiteral("It is not a plain file")));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(Shown(fileName), file.errorString()));
+    const qint64 size = file.size();
+    if (size > kMaxPictureFileBytes)
+        throw AppError(QStringLiteral("Cannot read file %1: it is too large for a picture (%2 bytes)")
+                           .arg(Shown(fileName))
+                           .arg(size));
+    QByteArray data(qsizetype(size), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = file.read(data.data() + done, size - done);
+        if (got < 0)
+            throw AppError(QStringLiteral("Cannot read file %1: %2").arg(Shown(fileName), file.errorString()));
+        if (got == 0)
+            break;   // the file became shorter while we read it
+        done += got;
+    }
+    data.truncate(qsizetype(done));
+    return data;
+}
+
+TPicture::TPicture() = default;
+TPicture::~TPicture() = default;
+TPicture::TPicture(TPicture &&) noexcept = default;
+TPicture &TPicture::operator=(TPicture &&) noexcept = default;
+
+TPicture TPicture::Load(const QString &fileName)
+{
+    const QString extension = PictureExtension(fileName);
+    const QString kind = extension.toLower();
+    TPicture picture;
+    if (kind == QLatin1String("bmp"))
+        picture.FFormat = PictureFormat::Bitmap;
+    else if (kind == QLatin1String("ico"))
+        picture.FFormat = PictureFormat::Icon;
+    else if (kind == QLatin1String("wmf") || kind == QLatin1String("emf"))
+        picture.FFormat = PictureFormat::Metafile;
+    else if (kind == QLatin1String("jpg") || kind == QLatin1String("jpeg"))
+        picture.FFormat = PictureFormat::Jpeg;
+    else
+        throw AppError(QStringLiteral("Unknown picture file extension (.%1)").arg(extension));
+
+    QByteArray data = ReadPictureFile(fileName);
+    switch (picture.FFormat) {
+    case PictureFormat::Bitmap:
+        picture.FImage = ToBitmap24(DecodeBmp(data));
+        break;
+    case PictureFormat::Icon:
+        picture.FImage = ToBitmap24(DecodeIco(data));
+        break;
+    case PictureFormat::Metafile:
+        picture.FImage = ToBitmap24(
+            RenderMetafile(data, kind == QLatin1String("wmf") ? MetafileKind::Wmf : MetafileKind::Emf));
+        break;
+    case PictureFormat::Jpeg:
+        picture.FJpeg = std::make_unique<JpegDecoder>(std::move(data));
+        picture.FWidth = picture.FJpeg->Width();
+        picture.FHeight = picture.FJpeg->Height();
+        return picture;
+    }
+    picture.FWidth = picture.FImage.width();
+    picture.FHeight = picture.FImage.height();
+    return picture;
+}
+
+QSize TPicture::JpegScaledSize(int denom) const
+{
+    return FJpeg ? FJpeg->ScaledSize(denom) : QSize(FWidth, FHeight);
+}
+
+QImage TPicture::ToBitmap(int jpegDenom, bool fastIdct) const
+{
+    if (FJpeg)
+        return FJpeg->Decode(jpegDenom, fastIdct);
+    return FImage;
+}
+
+QImage TPicture::ToBilinearBitmap(QSize size, int jpegDenom, bool fastIdct) const
+{
+    QImage result = NewBitmap(size.width(), size.height());
+    if (FJpeg) {
+        ScalingTarget target(result);
+        FJpeg->DecodeRows(jpegDenom, fastIdct, target);
+    } else {
+        BilinearResize(FImage, result);
+    }
+    return result;
+}
+
+void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxHeight,
+                 int &imageWidth, int &imageHeight, QString &imageScale)
+{
+    imageWidth = 0;
+    imageHeight = 0;
+    const TPicture picture = TPicture::Load(fileName);
+    imageWidth = picture.Width();
+    imageHeight = picture.Height();
+
+    if (maxWidth <= 0 || maxHeight <= 0) {
+        bitmap = QImage();
+        imageScale = QStringLiteral("0%");
+        return;
+    }
+
+    // A JPEG is decoded at the smallest reduced size that still covers the
+    // box in both directions.
+    int denom = 1;
+    QSize working(picture.Width(), picture.Height());
+    if (picture.Format() == PictureFormat::Jpeg) {
+        for (const int n : {2, 4, 8}) {
+            if (working.width() / 2 < maxWidth || working.height() / 2 < maxHeight)
+                break;
+            denom = n;
+            working = picture.JpegScaledSize(n);
+        }
+    }
+
+    // Pictures are shrunk to fit, never enlarged.
+    if (working.width() > maxWidth || working.height() > maxHeight)
+        bitmap = picture.ToBilinearBitmap(FitSize(working.width(), working.height(), maxWidth, maxHeight), denom);
+    else
+        bitmap = picture.ToBitmap(denom);
+    imageScale = QString::number(RoundHalfEven(bitmap.width() * 100.0 / imageWidth)) + QLatin1Char('%');
+}

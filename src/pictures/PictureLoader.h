@@ -39,6 +39,11 @@ public:
     // IDCT; an icon or metafile drawn onto white at its own size.
     QImage ToBitmap(int jpegDenom = 1, bool fastIdct = false) const;
 
+    // The working bitmap scaled to size with BilinearResize (size has no
+    // side below 1). A JPEG is scaled row by row while it decodes, so its
+    // working bitmap is never held whole; the bytes are the same.
+    QImage ToBilinearBitmap(QSize size, int jpegDenom = 1, bool fastIdct = false) const;
+
     ~TPicture();
     TPicture(TPicture &&) noexcept;
     TPicture &operator=(TPicture &&) noexcept;
@@ -52,7 +57,13 @@ private:
     std::unique_ptr<JpegDecoder> FJpeg;   // JPEG
 };
 
-// Reads the whole file; throws AppError "Cannot open file <name>: <reason>".
+// The extension of a path's file name as written: the text after the last
+// dot of the name, empty when the name has none.
+QString PictureExtension(const QString &fileName);
+
+// Reads the whole file; throws AppError "Cannot open file <name>: <reason>"
+// (also for a folder or another file that is not a plain one) or
+// "Cannot read file <name>: <reason>".
 QByteArray ReadPictureFile(const QString &fileName);
 
 // The viewer's load: reads fileName, sets imageWidth/imageHeight to the
@@ -60,6 +71,8 @@ QByteArray ReadPictureFile(const QString &fileName);
 // smallest of 1/2, 1/4, 1/8 whose halves still cover the box, shrinks with
 // BilinearResize when larger than maxWidth x maxHeight (never enlarges), and
 // sets imageScale to the displayed width in percent ("20%").
+// A box with a side of 0 or less (a window too small to show anything)
+// gives an empty bitmap and "0%" once the file has been read.
 // Throws AppError on failure; the outputs keep what was set before.
 void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxHeight,
                  int &imageWidth, int &imageHeight, QString &imageScale);

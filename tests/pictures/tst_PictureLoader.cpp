@@ -1,0 +1,315 @@
+// Local
+#include "AppError.h"
+#include "BmpDecoder.h"
+#include "IcoDecoder.h"
+#include "ImageResize.h"
+#include "JpegCodec.h"
+#include "PictureLoader.h"
+#include "TestPaths.h"
+
+// Qt
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+// libjpeg's message numbers
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+// Detail at every scale, so that decoding at another scale than the one
+// expected gives other bytes.
+QImage DetailedPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_BGR888);
+    for (int y = 0; y < height; ++y) {
+        uchar *row = image.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = uchar((x * 7 + y * 3) & 0xFF);
+            row[3 * x + 1] = uchar(((x / 5) ^ (y / 3)) * 37);
+            row[3 * x + 2] = uchar(x * 255 / width);
+        }
+    }
+    return image;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
+}
+
+void WriteAll(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QString LoadError(const QString &fileName)
+{
+    try {
+        TPicture::Load(fileName);
+    } catch (const AppError &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class tst_PictureLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void extension_data();
+    void extension();
+    void unknownExtension_data();
+    void unknownExtension();
+    void cannotOpen();
+    void decoderFollowsExtension();
+    void readPicture_data();
+    void readPicture();
+    void readIcon();
+    void boxWithoutRoomGivesNothing_data();
+    void boxWithoutRoomGivesNothing();
+    void failureResetsSizeOnly();
+
+private:
+    QTemporaryDir FDir;
+    QString Jpeg(int width, int height, const QString &name = QString());
+};
+
+void tst_PictureLoader::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+}
+
+QString tst_PictureLoader::Jpeg(int width, int height, const QString &name)
+{
+    const QString path = FDir.filePath(name.isEmpty() ? QStringLiteral("%1x%2.jpg").arg(width).arg(height) : name);
+    if (!QFile::exists(path))
+        SaveJpeg(DetailedPicture(width, height), path, 75);
+    return path;
+}
+
+void tst_PictureLoader::extension_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "/p/a.jpg" << "jpg";
+    QTest::newRow("case kept") << "/p/A.JPeG" << "JPeG";
+    QTest::newRow("last dot") << "/p/archive.tar.gz" << "gz";
+    QTest::newRow("no dot") << "/p/README" << "";
+    QTest::newRow("dot in the folder only") << "/p.d/README" << "";
+    QTest::newRow("name is all extension") << "/p/.bmp" << "bmp";
+    QTest::newRow("trailing dot") << "/p/name." << "";
+}
+
+void tst_PictureLoader::extension()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(PictureExtension(path), expected);
+}
+
+void tst_PictureLoader::unknownExtension_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("text") << "notes.txt" << "Unknown picture file extension (.txt)";
+    QTest::newRow("as written") << "PHOTO.PNG" << "Unknown picture file extension (.PNG)";
+    QTest::newRow("part of a known one") << "e.jp" << "Unknown picture file extension (.jp)";
+    QTest::newRow("none") << "README" << "Unknown picture file extension (.)";
+}
+
+void tst_PictureLoader::unknownExtension()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    // The extension decides before the file is even opened.
+    QCOMPARE(LoadError(FDir.filePath(name)), expected);
+    WriteAll(FDir.filePath(name), ReadAll(Jpeg(8, 8)));
+    QCOMPARE(LoadError(FDir.filePath(name)), expected);
+}
+
+void tst_PictureLoader::cannotOpen()
+{
+    const QString missing = FDir.filePath("missing.jpg");
+    QFile probe(missing);
+    QVERIFY(!probe.open(QIODevice::ReadOnly));
+    QCOMPARE(LoadError(missing), QStringLiteral("Cannot open file %1: %2").arg(missing, probe.errorString()));
+
+    const QString folder = FDir.filePath("folder.jpg");
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(LoadError(folder), QStringLiteral("Cannot open file %1: It is a folder").arg(folder));
+}
+
+void tst_PictureLoader::decoderFollowsExtension()
+{
+    // A JPEG named .bmp goes to the bitmap decoder, and the other way round.
+    const QString jpegAsBmp = FDir.filePath("really-a-jpeg.bmp");
+    WriteAll(jpegAsBmp, ReadAll(Jpeg(16, 16)));
+    QCOMPARE(LoadError(jpegAsBmp), QStringLiteral("Bitmap image is not valid"));
+
+    QByteArray bmp;
+    {
+        const QString path = FDir.filePath("plain.bmp");
+        QVERIFY(DetailedPicture(16, 16).save(path, "BMP"));
+        bmp = ReadAll(path);
+    }
+    const QString bmpAsJpeg = FDir.filePath("really-a-bitmap.jpg");
+    WriteAll(bmpAsJpeg, bmp);
+    QCOMPARE(LoadError(bmpAsJpeg), QStringLiteral("JPEG error #%1").arg(JERR_NO_SOI));
+}
+
+void tst_PictureLoader::readPicture_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<int>("denom");            // the JPEG scale expected
+    QTest::addColumn<QSize>("expectedSize");
+    QTest::addColumn<QString>("expectedScale");
+
+    // Halves 2000x1500 and 1000x750 cover 800x600, 500x375 does not.
+    QTest::newRow("4000x3000 in 800x600") << "jpg" << QSize(4000, 3000) << QSize(800, 600) << 4 << QSize(800, 600) << "20%";
+    QTest::newRow("1600x400 in 800x600") << "jpg" << QSize(1600, 400) << QSize(800, 600) << 1 << QSize(800, 200) << "50%";
+    QTest::newRow("bitmap that fits") << "bmp" << QSize(300, 200) << QSize(800, 600) << 1 << QSize(300, 200) << "100%";
+    QTest::newRow("bitmap shrunk") << "bmp" << QSize(300, 200) << QSize(100, 100) << 1 << QSize(100, 67) << "33%";
+    QTest::newRow("JPEG that fits") << "jpg" << QSize(640, 480) << QSize(800, 600) << 1 << QSize(640, 480) << "100%";
+    // Both halves exactly the box: decoded at 1/2, which fits as it is.
+    QTest::newRow("halves equal the box") << "jpg" << QSize(1600, 1200) << QSize(800, 600) << 2 << QSize(800, 600) << "50%";
+    // One half a pixel short: full size, 799.5 rounds to the even 800.
+    QTest::newRow("half one short") << "jpg" << QSize(1599, 1200) << QSize(800, 600) << 1 << QSize(800, 600) << "50%";
+    QTest::newRow("down to 1/8") << "jpg" << QSize(1000, 800) << QSize(100, 90) << 8 << QSize(100, 80) << "10%";
+    // 1/8 of 1001x801 is 126x101 (rounded up), still covering 100x90.
+    QTest::newRow("odd size") << "jpg" << QSize(1001, 801) << QSize(100, 90) << 8 << QSize(100, 80) << "10%";
+    QTest::newRow("one direction short") << "jpg" << QSize(1000, 150) << QSize(100, 100) << 1 << QSize(100, 15) << "10%";
+    QTest::newRow("upper-case extension") << "JPEG" << QSize(400, 300) << QSize(100, 100) << 2 << QSize(100, 75) << "25%";
+    // The clipboard's box: full size, nothing scaled.
+    QTest::newRow("unlimited box") << "jpg" << QSize(640, 480) << QSize(2147483647, 2147483647) << 1 << QSize(640, 480) << "100%";
+}
+
+void tst_PictureLoader::readPicture()
+{
+    QFETCH(QString, kind);
+    QFETCH(QSize, picture);
+    QFETCH(QSize, box);
+    QFETCH(int, denom);
+    QFETCH(QSize, expectedSize);
+    QFETCH(QString, expectedScale);
+
+    QString path;
+    QImage working;
+    if (kind == "bmp") {
+        path = FDir.filePath(QStringLiteral("%1x%2.bmp").arg(picture.width()).arg(picture.height()));
+        QVERIFY(DetailedPicture(picture.width(), picture.height()).save(path, "BMP"));
+        working = DecodeBmp(ReadAll(path)).convertToFormat(QImage::Format_BGR888);
+    } else {
+        path = Jpeg(picture.width(), picture.height(),
+                    QStringLiteral("%1x%2.%3").arg(picture.width()).arg(picture.height()).arg(kind));
+        working = JpegDecoder(ReadAll(path)).Decode(denom, false);
+    }
+
+    QImage bitmap;
+    int imageWidth = -1;
+    int imageHeight = -1;
+    QString scale;
+    ReadPicture(path, bitmap, box.width(), box.height(), imageWidth, imageHeight, scale);
+    QCOMPARE(imageWidth, picture.width());
+    QCOMPARE(imageHeight, picture.height());
+    QCOMPARE(bitmap.size(), expectedSize);
+    QCOMPARE(bitmap.format(), QImage::Format_BGR888);
+    QCOMPARE(scale, expectedScale);
+
+    // The same bytes as the working bitmap shrunk in one piece.
+    QImage expected = working;
+    if (working.size() != expectedSize) {
+        expected = QImage(expectedSize, QImage::Format_BGR888);
+        BilinearResize(working, expected);
+    }
+    QVERIFY(bitmap == expected);
+}
+
+void tst_PictureLoader::readIcon()
+{
+    const QString path = CorpusDir() + "/ico/pillow/hopper.ico";
+    if (!QFile::exists(path))
+        QSKIP("no corpus");
+    const QImage icon = DecodeIco(ReadAll(path));
+    QImage bitmap;
+    int width = 0;
+    int height = 0;
+    QString scale;
+    ReadPicture(path, bitmap, 1000, 1000, width, height, scale);
+    QCOMPARE(QSize(width, height), icon.size());
+    QVERIFY(bitmap == icon.convertToFormat(QImage::Format_BGR888));
+    QCOMPARE(scale, QStringLiteral("100%"));
+
+    QCOMPARE(icon.width() % 2, 0);
+    ReadPicture(path, bitmap, icon.width() / 2, icon.height(), width, height, scale);
+    QCOMPARE(bitmap.width(), icon.width() / 2);
+    QCOMPARE(scale, QStringLiteral("50%"));
+}
+
+void tst_PictureLoader::boxWithoutRoomGivesNothing_data()
+{
+    QTest::addColumn<QSize>("box");
+    QTest::newRow("zero width") << QSize(0, 600);
+    QTest::newRow("zero height") << QSize(600, 0);
+    QTest::newRow("negative") << QSize(-6, -6);
+}
+
+void tst_PictureLoader::boxWithoutRoomGivesNothing()
+{
+    // A window of 6 pixels or less leaves no box: nothing to show, no error.
+    QFETCH(QSize, box);
+    QImage bitmap(10, 10, QImage::Format_BGR888);
+    int width = 0;
+    int height = 0;
+    QString scale;
+    ReadPicture(Jpeg(320, 240), bitmap, box.width(), box.height(), width, height, scale);
+    QVERIFY(bitmap.isNull());
+    QCOMPARE(QSize(width, height), QSize(320, 240));
+    QCOMPARE(scale, QStringLiteral("0%"));
+}
+
+void tst_PictureLoader::failureResetsSizeOnly()
+{
+    QImage bitmap;
+    int width = 0;
+    int height = 0;
+    QString scale;
+    ReadPicture(Jpeg(320, 240), bitmap, 100, 100, width, height, scale);
+    const QImage shown = bitmap;
+
+    // Unreadable: the size is unknown again, the rest is the caller's.
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadPicture(FDir.filePath("gone.jpg"), bitmap, 100, 100, width, height, scale));
+    QCOMPARE(QSize(width, height), QSize(0, 0));
+    QVERIFY(bitmap == shown);
+    QCOMPARE(scale, QStringLiteral("31%"));
+
+    // Damaged after the header (the second scan of the progressive file
+    // has impossible parameters): the size from the header stays.
+    QByteArray damaged = ReadAll(Jpeg(320, 240));
+    const qsizetype sos = damaged.indexOf("\xFF\xDA", damaged.indexOf("\xFF\xDA") + 2);
+    QVERIFY(sos > 0);
+    QCOMPARE(int(damaged[sos + 4]), 1);   // one component
+    damaged[sos + 7] = char(63);          // spectral start after its end
+    damaged[sos + 8] = char(1);
+    const QString path = FDir.filePath("damaged.jpg");
+    WriteAll(path, damaged);
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadPicture(path, bitmap, 100, 100, width, height, scale));
+    QCOMPARE(QSize(width, height), QSize(320, 240));
+}
+
+QTEST_MAIN(tst_PictureLoader)
+#include "tst_PictureLoader.moc"
