@@ -1,6 +1,434 @@
 #include "GalleryCli.h"
 
-int RunGalleryTool(const QStringList &)
+// Local
+#include "AppError.h"
+#include "AppPaths.h"
+#include "FileLib.h"
+#include "PicList.h"
+#include "ProgressDlg.h"
+#include "PublishUtils.h"
+#include "ShellOps.h"
+
+// Qt
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+// Std
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+// System
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+const char kToolName[] = "tamsel-gallery";
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int)
 {
+    g_interrupted.store(true);
+}
+
+// Ctrl+C asks the run to stop after the photos in progress; a second Ctrl+C
+// ends the program at once, as usual.
+class InterruptGuard
+{
+public:
+    InterruptGuard()
+    {
+        g_interrupted.store(false);
+        struct sigaction action = {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        FInstalled = sigaction(SIGINT, &action, &FPrevious) == 0;
+    }
+    ~InterruptGuard()
+    {
+        if (FInstalled)
+            sigaction(SIGINT, &FPrevious, nullptr);
+    }
+    InterruptGuard(const InterruptGuard &) = delete;
+    InterruptGuard &operator=(const InterruptGuard &) = delete;
+
+private:
+    struct sigaction FPrevious = {};
+    bool FInstalled = false;
+};
+
+void Print(FILE *stream, const QString &text)
+{
+    fputs(text.toLocal8Bit().constData(), stream);
+    fflush(stream);
+}
+
+void PrintError(const QString &text)
+{
+    QString message = text;
+    message.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Print(stderr, QLatin1String(kToolName) + QStringLiteral(": ") + message + u'\n');
+}
+
+struct UsageError
+{
+    QString text;
+};
+
+struct Options
+{
+    TGallerySettings settings;
+    TPublishMode mode = pmUpdate;
+    bool open = false;
+    bool help = false;
+    int jobs = 1;
+    bool schemeGiven = false;
+    QString scheme;
+    QStringList inputs;
+};
+
+int ParseNumber(const QString &option, const QString &text, int min, int max)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < min || value > max)
+        throw UsageError{QStringLiteral("%1 wants a whole number from %2 to %3, not \"%4\"")
+                             .arg(option).arg(min).arg(max).arg(text)};
+    return value;
+}
+
+// "160x120" -> 160, 120.
+void ParseSize(const QString &option, const QString &text, int &width, int &height)
+{
+    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[xX]")));
+    bool okWidth = false;
+    bool okHeight = false;
+    const int w = parts.size() == 2 ? parts[0].toInt(&okWidth) : 0;
+    const int h = parts.size() == 2 ? parts[1].toInt(&okHeight) : 0;
+    if (!okWidth || !okHeight || w < 10 || w > 9999 || h < 10 || h > 9999)
+        throw UsageError{QStringLiteral("%1 wants WIDTHxHEIGHT, each from 10 to 9999, not \"%2\"")
+                             .arg(option, text)};
+    width = w;
+    height = h;
+}
+
+TPublishMode ParseMode(const QString &text)
+{
+    if (text == QLatin1String("update"))
+        return pmUpdate;
+    if (text == QLatin1String("thumbs"))
+        return pmOverwriteThumbs;
+    if (text == QLatin1String("photos"))
+        return pmOverwritePhotos;
+    throw UsageError{QStringLiteral("--mode wants update, thumbs or photos, not \"%1\"").arg(text)};
+}
+
+Options ParseArguments(const QStringList &arguments)
+{
+    Options o;
+    o.jobs = qMax(1, QThread::idealThreadCount());
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (optionsEnded || !argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            o.inputs << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = argument;
+        QString value;
+        bool hasValue = false;
+        const qsizetype equals = argument.indexOf(u'=');
+        if (argument.startsWith(QLatin1String("--")) && equals > 0) {
+            name = argument.left(equals);
+            value = argument.mid(equals + 1);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() -> QString {
+            if (hasValue)
+                return value;
+            if (i + 1 >= arguments.size())
+                throw UsageError{QStringLiteral("%1 wants a value").arg(name)};
+            return arguments.at(++i);
+        };
+        const auto noValue = [&] {
+            if (hasValue)
+                throw UsageError{QStringLiteral("%1 takes no value").arg(name)};
+        };
+
+        TGallerySettings &s = o.settings;
+        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
+            noValue();
+            o.help = true;
+        } else if (name == QLatin1String("-d") || name == QLatin1String("--dest")) {
+            s.DestFolder = takeValue();
+        } else if (name == QLatin1String("--thumb-size")) {
+            ParseSize(name, takeValue(), s.ThumbWidth, s.ThumbHeight);
+        } else if (name == QLatin1String("--thumb-quality")) {
+            s.ThumbQuality = ParseNumber(name, takeValue(), 10, 100);
+        } else if (name == QLatin1String("--resize")) {
+            ParseSize(name, takeValue(), s.PhotoWidth, s.PhotoHeight);
+            s.ResizePhotos = true;
+        } else if (name == QLatin1String("--photo-quality")) {
+            s.PhotoQuality = ParseNumber(name, takeValue(), 10, 100);
+        } else if (name == QLatin1String("--columns")) {
+            s.ThumbColumns = ParseNumber(name, takeValue(), 1, 99);
+        } else if (name == QLatin1String("--scheme")) {
+            o.scheme = takeValue();
+            o.schemeGiven = true;
+        } else if (name == QLatin1String("--mode")) {
+            o.mode = ParseMode(takeValue());
+        } else if (name == QLatin1String("--open")) {
+            noValue();
+            o.open = true;
+        } else if (name == QLatin1String("-j") || name == QLatin1String("--jobs")) {
+            o.jobs = ParseNumber(name, takeValue(), 1, 256);
+        } else {
+            throw UsageError{QStringLiteral("unknown option %1").arg(name)};
+        }
+    }
+    return o;
+}
+
+QStringList SchemeNames(const QString &folder)
+{
+    QStringList names;
+    const TFileFolder files(folder, fkFile);
+    for (const QString &path : files)
+        names << NameOfPath(path);
+    names.sort();
+    return names;
+}
+
+// The scheme the run uses: light.css (else the first one) unless one is
+// named; an empty name means none.
+QString ChooseScheme(const Options &o, const QString &folder)
+{
+    const QStringList names = SchemeNames(folder);
+    if (!o.schemeGiven) {
+        if (names.contains(QLatin1String("light.css")))
+            return QStringLiteral("light.css");
+        return names.value(0);
+    }
+    if (o.scheme.isEmpty() || names.contains(o.scheme))
+        return o.scheme;
+    if (names.contains(o.scheme + QStringLiteral(".css")))
+        return o.scheme + QStringLiteral(".css");
+    throw UsageError{QStringLiteral("no color scheme \"%1\" in %2 (it holds: %3)")
+                         .arg(o.scheme, folder, names.isEmpty() ? QStringLiteral("nothing") : names.join(u' '))};
+}
+
+// The photos a gallery can be made of: the ones its thumbnails can be made
+// from, that is bitmaps and JPEG files.
+bool IsGalleryPhoto(const QString &fileName)
+{
+    if (!IsPictureExtension(fileName))
+        return false;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
+}
+
+QStringList CollectPhotos(const QStringList &inputs)
+{
+    QStringList photos;
+    for (const QString &input : inputs) {
+        const QFileInfo info(input);
+        const QString path = info.absoluteFilePath();
+        if (info.isDir()) {
+            QStringList pictures;
+            const TFileFolder files(path, fkFile);
+            for (const QString &file : files) {
+                if (IsGalleryPhoto(file))
+                    pictures << file;
+            }
+            SortPictureList(pictures);
+            photos << pictures;
+        } else if (info.exists()) {
+            if (!IsGalleryPhoto(path))
+                throw UsageError{QStringLiteral("%1: only BMP and JPEG files can go into a gallery").arg(input)};
+            photos << path;
+        } else {
+            throw UsageError{QStringLiteral("%1: no such file or folder").arg(input)};
+        }
+    }
+    return photos;
+}
+
+QString HelpText(const QString &schemesFolder)
+{
+    const QStringList schemes = SchemeNames(schemesFolder);
+    return QStringLiteral(
+               "Usage: tamsel-gallery [OPTION]... PHOTO|FOLDER...\n"
+               "Makes a static HTML web gallery of the photos, in the order given; a folder\n"
+               "adds its BMP and JPEG files in the viewer's order.\n"
+               "\n"
+               "  -d, --dest FOLDER      the gallery's folder, a full path (made when missing)\n"
+               "      --thumb-size WxH   box the thumbnails are fitted into (120x120; 10..9999)\n"
+               "      --thumb-quality N  JPEG quality of the thumbnails (70; 10..100)\n"
+               "      --resize WxH       fit the photos into this box (10..9999) as JPEG files;\n"
+               "                         without it the photos are copied unchanged\n"
+               "      --photo-quality N  JPEG quality of resized photos (80; 10..100)\n"
+               "      --columns N        thumbnails per row of the index page (3; 1..99)\n"
+               "      --scheme NAME      color scheme file (light.css); \"\" for none\n"
+               "      --mode MODE        update: make what is missing or was made from another\n"
+               "                                 file (default)\n"
+               "                         thumbs: make every thumbnail again, leave the photos\n"
+               "                         photos: make every photo again, leave the thumbnails\n"
+               "      --open             open the gallery in the web browser at the end\n"
+               "  -j, --jobs N           photos made at once (default: the number of cores)\n"
+               "  -h, --help             show this help\n"
+               "\n"
+               "Color schemes in %1: %2\n"
+               "Ctrl+C stops after the photos in progress.\n"
+               "Exit status: 0 done, 1 error, 2 invalid arguments or settings, 130 stopped.\n")
+        .arg(schemesFolder, schemes.isEmpty() ? QStringLiteral("none") : schemes.join(QStringLiteral(", ")));
+}
+
+qint64 NowMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The progress line on a terminal, and the reaction to Ctrl+C.
+class CliProgress : public TPublishProgress
+{
+public:
+    explicit CliProgress(bool terminal) : FTerminal(terminal) { Show(); }
+    ~CliProgress() override
+    {
+        if (FShown)
+            Print(stderr, QStringLiteral("\n"));
+    }
+
+    void SetPosition(int position) override
+    {
+        if (position == FPosition)
+            return;
+        FPosition = position;
+        if (const std::optional<QString> text = FTimeLeft.Update(position, NowMilliseconds()))
+            FTime = *text;
+        Show();
+    }
+
+    bool Cancelled() override
+    {
+        const bool interrupted = g_interrupted.load();
+        if (interrupted && !FNoticed) {
+            FNoticed = true;
+            if (FShown)
+                Print(stderr, QStringLiteral("\n"));
+            FShown = false;
+            Print(stderr, QStringLiteral("Stopping after the photos in progress...\n"));
+        }
+        return interrupted;
+    }
+
+private:
+    void Show()
+    {
+        if (!FTerminal || FNoticed)
+            return;
+        QString line = QStringLiteral("\rPublishing... %1%").arg(FPosition, 3);
+        if (!FTime.isEmpty())
+            line += QStringLiteral("  ") + FTime;
+        Print(stderr, line + QStringLiteral("\x1b[K"));
+        FShown = true;
+    }
+
+    const bool FTerminal;
+    int FPosition = 0;
+    TTimeLeft FTimeLeft;
+    QString FTime;
+    bool FShown = false;
+    bool FNoticed = false;
+};
+
+class CliHost : public PublishHost
+{
+public:
+    CliHost(QString schemesFolder, bool open)
+        : FSchemesFolder(std::move(schemesFolder))
+        , FOpen(open)
+    {
+    }
+
+    bool Rejected = false;
+    bool Finished = false;
+
+    void Information(const QString &text) override
+    {
+        Rejected = true;
+        PrintError(text);
+    }
+    // The only question is whether to make a missing destination: yes.
+    bool Confirm(const QString &) override { return true; }
+    std::unique_ptr<TPublishProgress> StartProgress(const QString &, const QString &) override
+    {
+        return std::make_unique<CliProgress>(isatty(STDERR_FILENO) == 1);
+    }
+    void OpenDocument(const QString &path) override
+    {
+        Finished = true;
+        if (FOpen)
+            ShellOpen(path);
+    }
+    QString SchemesFolder() const override { return FSchemesFolder; }
+
+private:
+    QString FSchemesFolder;
+    bool FOpen;
+};
+
+} // namespace
+
+bool GalleryToolOpensBrowser(const QStringList &arguments)
+{
+    return arguments.mid(1).contains(QLatin1String("--open"));
+}
+
+int RunGalleryTool(const QStringList &arguments)
+{
+    try {
+        Options o = ParseArguments(arguments);
+        const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
+        if (o.help) {
+            Print(stdout, HelpText(schemesFolder));
+            return 0;
+        }
+        o.settings.Scheme = ChooseScheme(o, schemesFolder);
+        o.settings.Photos = CollectPhotos(o.inputs);
+
+        InterruptGuard interrupts;
+        CliHost host(schemesFolder, o.open);
+        PublishGallery(o.settings, o.mode, host, o.jobs);
+        if (host.Rejected)
+            return 2;
+        if (!host.Finished) {
+            PrintError(QStringLiteral("stopped; the gallery is not complete"));
+            return 130;
+        }
+        Print(stdout, o.settings.DestFolder + QStringLiteral("/index.html\n"));
+        return 0;
+    } catch (const UsageError &e) {
+        PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
+        return 2;
+    } catch (const AppError &e) {
+        PrintError(e.message());
+    } catch (const std::bad_alloc &) {
+        PrintError(QStringLiteral("Out of memory"));
+    } catch (const std::exception &e) {
+        PrintError(QString::fromLocal8Bit(e.what()));
+    }
     return 1;
 }

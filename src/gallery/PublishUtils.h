@@ -1,11 +1,16 @@
 #pragma once
 
 // Qt
+#include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 // Std
+#include <functional>
 #include <memory>
+
+class QWidget;
 
 // The inputs of one gallery run.
 struct TGallerySettings
@@ -62,3 +67,72 @@ public:
 // written so far are complete. jobs > 1 makes the thumbnails and photos of
 // several photos at once; the files are the same as with one.
 void PublishGallery(const TGallerySettings &settings, TPublishMode mode, PublishHost &host, int jobs = 1);
+
+// The host of a run started from the gallery dialog: the progress dialog
+// (owned by the window on top, so that its Cancel button stays reachable),
+// the gallery's message boxes, the desktop's "open", and the dialog's page
+// switches through the callbacks it sets.
+class DialogPublishHost : public PublishHost
+{
+public:
+    explicit DialogPublishHost(QWidget *owner);
+
+    std::function<void()> OnShowPhotosPage;
+    std::function<void()> OnShowDestinationSetting;
+
+    void ShowPhotosPage() override;
+    void ShowDestinationSetting() override;
+    void Information(const QString &text) override;
+    bool Confirm(const QString &text) override;
+    std::unique_ptr<TPublishProgress> StartProgress(const QString &caption, const QString &text) override;
+    void OpenDocument(const QString &path) override;
+
+private:
+    QPointer<QWidget> FOwner;
+};
+
+// Validation and folder creation, in the order the user meets them: photos,
+// destination given, destination a full path, destination exists (or may be
+// created). Creates the sub-folders "thumbs" and "images". False when the
+// run must not go on; the host has then told the user why.
+bool CheckPublishSettings(const TGallerySettings &settings, PublishHost &host);
+
+// Output names of the photo at zero-based index i (its number is i + 1).
+QString ThumbFileName(int index);                                      // "1.jpeg"
+QString PageFileName(int index);                                       // "1.html"
+// n.jpeg when photos are resized; else n + the source's extension in lower
+// case, ".jpg" becoming ".jpeg" (x.JPG -> 1.jpeg, x.BMP -> 1.bmp, x -> 1).
+QString PhotoFileName(const TGallerySettings &settings, int index);
+
+// A file name or extension as it is written into an href or src value:
+// unchanged, except for the characters that would end the attribute or
+// change the address the browser asks for, which are percent-encoded
+// (see docs/gallery.md). wholeValue: the text is the whole attribute value.
+QString EscapeUrlText(const QString &text, bool wholeValue);
+
+// The last line of every page, with the link to the home page.
+QString GalleryFooter();
+
+// The bytes of the index page and of the page of photo i: lines ending in
+// CR LF, UTF-8, no byte-order mark.
+QByteArray IndexPageText(const TGallerySettings &settings);
+QByteArray PhotoPageText(const TGallerySettings &settings, int index);
+
+// The steps of a run, for settings that passed CheckPublishSettings.
+// Copies the scheme file (when one is chosen) and writes index.html.
+void WriteIndexPage(const TGallerySettings &settings, const QString &schemesFolder);
+void MakeThumbnail(const TGallerySettings &settings, TPublishMode mode, const QString &source, int index);
+void MakePhoto(const TGallerySettings &settings, TPublishMode mode, const QString &source, int index);
+void WritePhotoPage(const TGallerySettings &settings, int index);
+
+// The picture of source fitted into the box (never enlarged), written to
+// target as a progressive JPEG. The target is replaced only once the new
+// file is complete.
+void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth, int maxHeight, int quality);
+
+// The up-to-date stamp. A source's stamp is its birth time where the file
+// system keeps one, else its modification time, to the nanosecond; a made
+// file carries its source's stamp as its modification time. Any failure
+// reads as "not the same" and stamping failures are ignored.
+bool SameCreationTime(const QString &source, const QString &target);
+void CopyCreationTime(const QString &source, const QString &target);

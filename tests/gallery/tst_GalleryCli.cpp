@@ -1,0 +1,380 @@
+// Local
+#include "FakePrompts.h"
+#include "GalleryCli.h"
+#include "JpegCodec.h"
+#include "TestPaths.h"
+
+// Qt
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// System
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray ReadAll(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing " + fileName.toUtf8() + '>');
+    return file.readAll();
+}
+
+QStringList FilesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QSize JpegSize(const QString &fileName)
+{
+    const JpegDecoder decoder(ReadAll(fileName));
+    return {decoder.Width(), decoder.Height()};
+}
+
+QString Tool()
+{
+    return BinaryDir() + QStringLiteral("/bin/tamsel-gallery");
+}
+
+} // namespace
+
+class tst_GalleryCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void help();
+    void usageErrors_data();
+    void usageErrors();
+    void validationMessages_data();
+    void validationMessages();
+    void foldersAddPicturesInViewerOrder();
+    void createsMissingDestination();
+    void optionsReachTheGallery();
+    void noScheme();
+    void modeThumbs();
+    void errorExitsWithOne();
+    void jobsMakeTheSameFiles();
+    void progressLineOnTerminal();
+    void ctrlCFinishesPhotosInProgress_data();
+    void ctrlCFinishesPhotosInProgress();
+    void openShowsTheIndex_data();
+    void openShowsTheIndex();
+
+private:
+    ToolRun Run(const QStringList &arguments);
+    QString AddCopy(const QString &name, const QString &picture);
+
+    std::unique_ptr<QTemporaryDir> FTemp;
+    QString FDest;
+    QString FJpeg;
+    QString FBitmap;
+};
+
+void tst_GalleryCli::initTestCase()
+{
+    QVERIFY2(QFileInfo(Tool()).isExecutable(), qPrintable(Tool()));
+    FJpeg = CorpusDir() + QStringLiteral("/jpeg/libjpeg-turbo/testorig.jpg");     // 227 x 149
+    FBitmap = CorpusDir() + QStringLiteral("/bmp/bmpsuite/g/rgb24.bmp");           // 127 x 64
+    if (!QFileInfo::exists(FJpeg) || !QFileInfo::exists(FBitmap))
+        QSKIP("Test pictures are missing (set TAMSEL_SHARED_DIR)");
+}
+
+void tst_GalleryCli::init()
+{
+    FTemp = std::make_unique<QTemporaryDir>();
+    QVERIFY(FTemp->isValid());
+    FDest = FTemp->filePath(QStringLiteral("web"));
+}
+
+ToolRun tst_GalleryCli::Run(const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(FTemp->path());
+    process.start(Tool(), arguments);
+    ToolRun run;
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString tst_GalleryCli::AddCopy(const QString &name, const QString &picture)
+{
+    const QString path = FTemp->filePath(name);
+    QDir().mkpath(QFileInfo(path).path());
+    return QFile::copy(picture, path) ? path : QString();
+}
+
+void tst_GalleryCli::help()
+{
+    const ToolRun run = Run({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *option : {"--dest", "--thumb-size", "--thumb-quality", "--resize", "--photo-quality",
+                               "--columns", "--scheme", "--mode", "--open", "--jobs", "--help"})
+        QVERIFY2(run.out.contains(QLatin1String(option)), option);
+    // The installed schemes are offered.
+    for (const char *scheme : {"light.css", "dark.css", "grey.css", "warm.css"})
+        QVERIFY2(run.out.contains(QLatin1String(scheme)), scheme);
+    QVERIFY(!QFileInfo::exists(FDest));
+}
+
+void tst_GalleryCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown option") << QStringList{"--colour", "x"} << "unknown option --colour";
+    QTest::newRow("missing value") << QStringList{"--dest"} << "--dest wants a value";
+    QTest::newRow("size without x") << QStringList{"--thumb-size", "120"} << "--thumb-size wants WIDTHxHEIGHT";
+    QTest::newRow("size too small") << QStringList{"--thumb-size", "9x120"} << "--thumb-size wants WIDTHxHEIGHT";
+    QTest::newRow("size too large") << QStringList{"--resize=800x10000"} << "--resize wants WIDTHxHEIGHT";
+    QTest::newRow("quality too high") << QStringList{"--thumb-quality", "101"} << "--thumb-quality wants a whole number from 10 to 100";
+    QTest::newRow("quality not a number") << QStringList{"--photo-quality", "high"} << "--photo-quality wants a whole number from 10 to 100";
+    QTest::newRow("no columns") << QStringList{"--columns", "0"} << "--columns wants a whole number from 1 to 99";
+    QTest::newRow("mode") << QStringList{"--mode", "all"} << "--mode wants update, thumbs or photos";
+    QTest::newRow("jobs") << QStringList{"--jobs", "0"} << "--jobs wants a whole number from 1 to 256";
+    QTest::newRow("scheme") << QStringList{"--scheme", "purple"} << "no color scheme \"purple\"";
+    QTest::newRow("flag with value") << QStringList{"--open=yes"} << "--open takes no value";
+    QTest::newRow("missing photo") << QStringList{"--dest", "/tmp", "nowhere.jpg"} << "nowhere.jpg: no such file or folder";
+}
+
+void tst_GalleryCli::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const ToolRun run = Run(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+}
+
+void tst_GalleryCli::validationMessages_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no photos") << QStringList{"--dest", "/tmp/web"} << "Photos files are not selected.";
+    QTest::newRow("empty folder") << QStringList{"--dest", "", "PHOTO"} << "The destination folder is not selected.";
+    QTest::newRow("no folder") << QStringList{"PHOTO"} << "The destination folder is not selected.";
+    QTest::newRow("relative folder")
+        << QStringList{"--dest", "web", "PHOTO"}
+        << "The destination folder is invalid.\nPlease specify the full path to destination folder.";
+    QTest::newRow("cannot be made") << QStringList{"--dest", "PHOTO/web", "PHOTO"}
+                                    << "Unable to create the destination folder.";
+}
+
+void tst_GalleryCli::validationMessages()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    arguments.replaceInStrings(QStringLiteral("PHOTO"), FJpeg);
+    const ToolRun run = Run(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(FilesBelow(FTemp->path()).isEmpty());
+}
+
+void tst_GalleryCli::foldersAddPicturesInViewerOrder()
+{
+    const QString first = AddCopy("first.bmp", FBitmap);
+    AddCopy("album/c.jpg", FJpeg);
+    AddCopy("album/A.JPG", FJpeg);
+    AddCopy("album/b.bmp", FBitmap);
+    AddCopy("album/icon.ico", FBitmap);     // the viewer shows icons; a gallery cannot use them
+    AddCopy("album/notes.txt", FBitmap);
+    AddCopy("album/.hidden.jpg", FJpeg);
+    AddCopy("album/sub/d.jpg", FJpeg);
+
+    const ToolRun run = Run({"--dest", FDest, "--scheme=", first, FTemp->filePath("album")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(FilesBelow(FDest + "/images"), QStringList({"1.bmp", "2.jpeg", "3.bmp", "4.jpeg"}));
+    QCOMPARE(ReadAll(FDest + "/images/1.bmp"), ReadAll(FBitmap));
+    QCOMPARE(ReadAll(FDest + "/images/2.jpeg"), ReadAll(FJpeg));
+    QCOMPARE(ReadAll(FDest + "/images/3.bmp"), ReadAll(FBitmap));
+    QCOMPARE(ReadAll(FDest + "/images/4.jpeg"), ReadAll(FJpeg));
+    QCOMPARE(run.out, FDest + "/index.html\n");
+}
+
+void tst_GalleryCli::createsMissingDestination()
+{
+    const QString dest = FTemp->filePath("a/b/web");
+    const ToolRun run = Run({"-d", dest, FJpeg});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QCOMPARE(FilesBelow(dest), QStringList({"1.html", "images/1.jpeg", "index.html", "light.css", "thumbs/1.jpeg"}));
+    QCOMPARE(ReadAll(dest + "/light.css"), ReadAll(BinaryDir() + "/bin/schemes/light.css"));
+}
+
+void tst_GalleryCli::optionsReachTheGallery()
+{
+    const ToolRun run = Run({"--dest", FDest, "--thumb-size", "50x40", "--thumb-quality", "90", "--resize",
+                             "200x100", "--photo-quality=30", "--columns", "1", "--scheme", "dark", FJpeg,
+                             FBitmap, FJpeg});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(JpegSize(FDest + "/thumbs/1.jpeg"), QSize(50, 33));
+    QCOMPARE(JpegSize(FDest + "/images/1.jpeg"), QSize(152, 100));
+    QCOMPARE(JpegSize(FDest + "/images/2.jpeg"), QSize(127, 64));
+    QCOMPARE(ReadAll(FDest + "/dark.css"), ReadAll(BinaryDir() + "/bin/schemes/dark.css"));
+    const QByteArray index = ReadAll(FDest + "/index.html");
+    QVERIFY(index.contains("<link href=\"dark.css\""));
+    QCOMPARE(index.count("</tr>\r\n<tr>\r\n"), 2);
+    // Each quality reaches its own files: the higher one gives the larger file.
+    const ToolRun low = Run({"--dest", FTemp->filePath("low"), "--thumb-size", "50x40", "--thumb-quality", "10",
+                             "--resize", "200x100", "--photo-quality=90", FJpeg});
+    QCOMPARE(low.exitCode, 0);
+    QVERIFY(QFileInfo(FDest + "/thumbs/1.jpeg").size() > QFileInfo(FTemp->filePath("low/thumbs/1.jpeg")).size());
+    QVERIFY(QFileInfo(FDest + "/images/1.jpeg").size() < QFileInfo(FTemp->filePath("low/images/1.jpeg")).size());
+}
+
+void tst_GalleryCli::noScheme()
+{
+    const ToolRun run = Run({"--dest", FDest, "--scheme", "", FJpeg});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(ReadAll(FDest + "/index.html").contains("<link href=\"\" rel="));
+    QVERIFY(FilesBelow(FDest).filter(".css").isEmpty());
+}
+
+void tst_GalleryCli::modeThumbs()
+{
+    const ToolRun run = Run({"--dest", FDest, "--mode", "thumbs", FJpeg, FBitmap});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(FilesBelow(FDest), QStringList({"1.html", "2.html", "index.html", "light.css", "thumbs/1.jpeg",
+                                             "thumbs/2.jpeg"}));
+}
+
+void tst_GalleryCli::errorExitsWithOne()
+{
+    const QString bad = AddCopy("bad.jpg", CorpusDir() + "/jpeg/derived/random-bytes.jpg");
+    const ToolRun run = Run({"--dest", FDest, FJpeg, bad});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.startsWith("tamsel-gallery: "));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(QFileInfo::exists(FDest + "/1.html"));
+    QVERIFY(!QFileInfo::exists(FDest + "/2.html"));
+}
+
+void tst_GalleryCli::jobsMakeTheSameFiles()
+{
+    const QStringList photos{FJpeg, FBitmap, FJpeg, FBitmap, FJpeg};
+    QCOMPARE(Run(QStringList{"--jobs", "1", "--resize", "100x100", "--dest", FDest} + photos).exitCode, 0);
+    const QString two = FTemp->filePath("two");
+    QCOMPARE(Run(QStringList{"-j", "2", "--resize", "100x100", "--dest", two} + photos).exitCode, 0);
+    const QStringList files = FilesBelow(FDest);
+    QCOMPARE(files.size(), 17);
+    QCOMPARE(FilesBelow(two), files);
+    for (const QString &file : files)
+        QVERIFY2(ReadAll(FDest + u'/' + file) == ReadAll(two + u'/' + file), qPrintable(file));
+}
+
+// On a terminal the tool shows how far it is.
+void tst_GalleryCli::progressLineOnTerminal()
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString terminal = QString::fromLocal8Bit(ptsname(master));
+
+    QProcess process;
+    process.setStandardErrorFile(terminal);
+    process.start(Tool(), {"--dest", FDest, FJpeg, FBitmap, FJpeg});
+    QVERIFY(process.waitForFinished(300000));
+    QCOMPARE(process.exitCode(), 0);
+
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    QByteArray shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, n);
+    close(master);
+    QVERIFY2(shown.contains("Publishing...   0%"), shown.constData());
+    QVERIFY2(shown.contains("Publishing...  66%"), shown.constData());
+    QVERIFY(!shown.contains("100%"));
+}
+
+void tst_GalleryCli::ctrlCFinishesPhotosInProgress_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one job") << 1;
+    QTest::newRow("two jobs") << 2;
+}
+
+// Ctrl+C finishes the photos in progress, pages included, then stops as
+// Cancel does: the browser is not opened and the exit code says so.
+void tst_GalleryCli::ctrlCFinishesPhotosInProgress()
+{
+    QFETCH(int, jobs);
+    const QString big = PhotosDir() + QStringLiteral("/24mp/bridge-6000x4000.jpg");
+    if (!QFileInfo::exists(big))
+        QSKIP("The 24 MP photos are missing");
+    QStringList arguments{"--dest", FDest, "--resize", "800x600", "--jobs", QString::number(jobs)};
+    const int count = 40;
+    for (int i = 0; i < count; ++i)
+        arguments << big;
+
+    QProcess process;
+    process.start(Tool(), arguments);
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(FDest + "/thumbs/1.jpeg"), 120000);
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(300000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+
+    int made = 0;
+    while (QFileInfo::exists(FDest + "/" + QString::number(made + 1) + ".html"))
+        ++made;
+    QVERIFY(made >= 1);
+    QVERIFY(made < count);
+    QStringList expected{"index.html", "light.css"};
+    for (int n = 1; n <= made; ++n) {
+        expected << QStringLiteral("%1.html").arg(n) << QStringLiteral("images/%1.jpeg").arg(n)
+                 << QStringLiteral("thumbs/%1.jpeg").arg(n);
+        QCOMPARE(JpegSize(FDest + QStringLiteral("/images/%1.jpeg").arg(n)), QSize(800, 533));
+    }
+    expected.sort();
+    QCOMPARE(FilesBelow(FDest), expected);
+}
+
+void tst_GalleryCli::openShowsTheIndex_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::newRow("--open") << true;
+    QTest::newRow("without") << false;
+}
+
+void tst_GalleryCli::openShowsTheIndex()
+{
+    QFETCH(bool, open);
+    FakePrompts prompts;
+    QStringList arguments{"tamsel-gallery", "--dest", FDest, FJpeg};
+    if (open)
+        arguments << "--open";
+    QCOMPARE(GalleryToolOpensBrowser(arguments), open);
+    QCOMPARE(RunGalleryTool(arguments), 0);
+    QCOMPARE(prompts.openedDocuments, open ? QStringList{FDest + "/index.html"} : QStringList());
+}
+
+QTEST_MAIN(tst_GalleryCli)
+#include "tst_GalleryCli.moc"
