@@ -165,13 +165,20 @@ QString DesktopPrompts::chooseFolder(FolderRequest &request)
         AddBelow(dialog, status);
     }
     QtFolderDialogHandle handle(&dialog, status);
+    // A handler that moves the selection changes it again; it is not told
+    // about its own move.
+    bool selecting = false;
     if (request.onSelect) {
-        const auto select = [&request](const QString &path) {
+        const auto select = [&request, &selecting](const QString &path) {
+            if (selecting)
+                return;
+            selecting = true;
             try {
                 request.onSelect(QFileInfo(path).isDir() ? path : QString());
             } catch (...) {
                 // Never let an error unwind through the dialog's event loop.
             }
+            selecting = false;
         };
         QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog, select);
         QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog, select);

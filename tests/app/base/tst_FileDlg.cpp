@@ -93,7 +93,6 @@ void tst_FileDlg::executeThroughPrompts_data()
     const QStringList before{"/old/x.jpg"};
     QTest::newRow("single") << false << 0 << QStringList{"/photos/a.jpg"} << 0 << "/photos/a.jpg" << before;
     QTest::newRow("second filter") << false << 2 << QStringList{"/photos/a.tif"} << 1 << "/photos/a.tif" << before;
-    QTest::newRow("index past the filters") << false << 7 << QStringList{"/a.jpg"} << 0 << "/a.jpg" << before;
     QTest::newRow("multiple, one file") << true << 1 << QStringList{"/photos/a.jpg"} << 0 << "/photos/a.jpg"
                                         << QStringList{"/photos/a.jpg"};
     QTest::newRow("multiple in the root") << true << 0 << QStringList{"/a.jpg", "/b.jpg", "/c.jpg"} << 0 << "/a.jpg"
