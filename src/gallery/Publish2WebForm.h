@@ -1,10 +1,209 @@
 #pragma once
 
+// Local
+#include "PublishUtils.h"
+
 // Qt
+#include <QComboBox>
+#include <QDialog>
+#include <QImage>
+#include <QListWidget>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 
-class QWidget;
+// Std
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QDrag;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QTabWidget;
+class QToolButton;
+class TNaturalEdit;
+class TPathDialog;
+
+// The photo list of the gallery dialog: one caption per photo, reordered by
+// dragging an item onto another. The list only tracks the drag; what a drag
+// does is up to the dialog's handlers.
+class TPhotoListView : public QListWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TPhotoListView(QWidget *parent = nullptr);
+
+    // The item under the cursor during a drag inside the list, highlighted.
+    QListWidgetItem *DropTarget() const;
+    bool Dragging() const { return FDragging; }
+
+    std::function<void()> OnStartDrag;
+    // A drag from this list moved over it (position in viewport coordinates).
+    std::function<void(const QPoint &pos)> OnDragOver;
+    // Runs after every drag from this list, however it ended.
+    std::function<void()> OnEndDrag;
+    // Carries out the drag; by default QDrag::exec. Tests replace it to play
+    // the events of a drag without a person.
+    std::function<void(QDrag *drag)> RunDrag;
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool IsOwnDrag(const QDropEvent *event) const;
+
+    bool FDragging = false;
+    QPersistentModelIndex FDropTarget;
+};
+
+// The preview: the bitmap drawn at the top, centred horizontally.
+class TPreviewBox : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TPreviewBox(const QImage &bitmap, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    const QImage &FBitmap;
+};
+
+// A drop-down list that refreshes its items each time it is opened.
+class TDropDownComboBox : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> OnDropDown;
+    void showPopup() override;
+};
+
+// The gallery dialog: the ordered photo list with its preview, and the
+// settings of a gallery run.
+class TfrmPublish2Web : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // lastOpenFolder: where "Add..." starts. schemesFolder: where the colour
+    // schemes are listed from ("" for the folder beside the program).
+    TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner = nullptr,
+                    const QString &schemesFolder = QString());
+    ~TfrmPublish2Web() override;
+
+    QTabWidget *pgcMain;
+    QWidget *tabPhotos;
+    QWidget *tabSettings;
+
+    TPhotoListView *lvwPhotos;
+    QMenu *pmnPhotos;
+    QAction *miDelete;
+    QToolButton *sbnAddPhotos;
+    QToolButton *sbnClearPhotos;
+    TPreviewBox *pbxPreview;
+
+    QGroupBox *grpThumbnails;
+    TNaturalEdit *edtThumbWidth;
+    TNaturalEdit *edtThumbHeight;
+    TNaturalEdit *edtThumbQuality;
+    QToolButton *sbnRecreateThumbs;
+
+    QGroupBox *grpPhotos;
+    QCheckBox *cbxResizePhotos;
+    QLabel *lblPhotoWidth;
+    TNaturalEdit *edtPhotoWidth;
+    QLabel *lblPhotoHeight;
+    TNaturalEdit *edtPhotoHeight;
+    QLabel *lblPhotoQuality;
+    TNaturalEdit *edtPhotoQuality;
+    QToolButton *sbnRecreatePhotos;
+
+    QGroupBox *grpHtmlPages;
+    TNaturalEdit *edtThumbColumns;
+    TDropDownComboBox *cbxSchemes;
+    QLabel *lblSchemesNote;
+    QToolButton *sbnOpenSchemes;
+
+    QGroupBox *grpDestination;
+    QComboBox *cbxDestFolder;
+    QToolButton *sbnSelectDestination;
+
+    QToolButton *sbnPublish;
+    QToolButton *sbnClose;
+
+    TPathDialog *PathDialog;
+
+    // How many photos a run makes at once (the files do not depend on it):
+    // one per core, as with the command-line tool.
+    int PublishJobs;
+
+    // Appends one item per path, in the given order.
+    void AddPhotoItems(const QStringList &files);
+    // The photos' paths in list order.
+    QStringList Photos() const;
+    // The settings of a run as the controls hold them.
+    TGallerySettings GallerySettings() const;
+    QString SchemesFolder() const { return FSchemesFolder; }
+
+    // The preview bitmap and the item last seen under the cursor in a drag.
+    const QImage &Preview() const { return FPreview; }
+    QListWidgetItem *DragItem() const;
+
+    void UpdatePreview();
+    void MoveItem(QListWidgetItem *item, int newIndex);
+    void AddDestToHistory();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void BuildPhotosPage();
+    void BuildSettingsPage();
+    QListWidgetItem *SelectedItem() const;
+    void RunGallery(TPublishMode mode);
+
+    // Event handlers.
+    void FormCreate();
+    void FormDestroy();
+    void cbxSchemesDropDown();
+    void sbnOpenSchemesClick();
+    void sbnAddPhotosClick();
+    void miDeleteClick();
+    void sbnClearPhotosClick();
+    void lvwPhotosSelectItem();
+    void lvwPhotosStartDrag();
+    void lvwPhotosDragOver(const QPoint &pos);
+    void lvwPhotosEndDrag();
+    void cbxResizePhotosClick();
+    void sbnSelectDestinationClick();
+    void sbnPublishClick();
+    void sbnRecreateThumbsClick();
+    void sbnRecreatePhotosClick();
+
+    QString FLastOpenFolder;
+    QString FSchemesFolder;
+    QImage FPreview;
+    QPersistentModelIndex FDragItem;
+    // Set while the list itself moves the selection, so that the selection
+    // handler does not load the preview in between.
+    bool FMovingItems = false;
+    // A preview that failed during a drag is reported once the drag is over:
+    // a message box cannot take the mouse while the drag holds it.
+    QString FDragError;
+};
 
 // Runs the gallery dialog with the given photos (the viewer's list, in its
 // order); lastOpenFolder is where its picture dialog starts.
