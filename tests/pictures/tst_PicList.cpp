@@ -44,6 +44,7 @@ struct Shown
         list.resize(client);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
+        changes = 0;
     }
     QRgb pixel(int x, int y) { return list.grab().toImage().pixel(x, y); }
 };
