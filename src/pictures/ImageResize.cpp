@@ -13,8 +13,9 @@
 #include <new>
 #include <vector>
 
-// SSE2 is part of every x86-64 processor.
-#include <emmintrin.h>
+// SSE2 is part of every x86-64 processor; AVX2 is used only where the
+// processor reports it.
+#include <immintrin.h>
 
 int RoundHalfEven(double value)
 {
@@ -447,6 +448,31 @@ Contributors MakeContributors(int srcSize, int dstSize, const ResizeKernel &kern
     }
     return result;
 }
+// ---------------------------------------------------------------------------
+// The two passes, in SSE2 and (where the processor has it) AVX2. Both do the
+// same operations on each float lane in the same order, so they give the
+// same bytes; FMA is never used, as a fused multiply-add rounds once instead
+// of twice.
+
+// The horizontal pass runs on blocks of this many source rows at once, so
+// that each weight is fetched once for all of them.
+constexpr int kBlockRows = 4;
+
+// A block's source rows as floats, widened by the reflections: source
+// position p of row r sits at ext[16 * (p - Low) + 4 * r], blue, green, red
+// and a zero.
+constexpr int kPixelFloats = 4 * kBlockRows;
+
+bool gAllowAvx2 = true;
+
+bool UseAvx2()
+{
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return available && gAllowAvx2;
+}
 
 // Clamps a sum to a byte value: below 0 gives 0, 255 and above give 255,
 // otherwise truncated toward zero.
@@ -456,10 +482,228 @@ inline __m128 ClampTruncate(__m128 v)
     return _mm_cvtepi32_ps(_mm_cvttps_epi32(v));
 }
 
+__attribute__((target("avx2"))) inline __m256 ClampTruncate256(__m256 v)
+{
+    v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
+    return _mm256_cvtepi32_ps(_mm256_cvttps_epi32(v));
+}
+
+inline void PixelToFloats(const uchar *pixel, float *to)
+{
+    to[0] = pixel[0];
+    to[1] = pixel[1];
+    to[2] = pixel[2];
+    to[3] = 0;
+}
+
+// Converts pixels [begin, end) of one source row into its lane of ext.
+void ConvertRowSse2(const uchar *row, int begin, int end, int width, float *to)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
+    int j = begin;
+    // Four bytes are read per pixel: not at the row's last pixel.
+    for (; j < end && j + 1 < width; ++j, to += kPixelFloats) {
+        int bytes;
+        std::memcpy(&bytes, row + 3 * j, 4);
+        const __m128i v = _mm_and_si128(_mm_cvtsi32_si128(bytes), mask);
+        _mm_storeu_ps(to, _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero)));
+    }
+    for (; j < end; ++j, to += kPixelFloats)
+        PixelToFloats(row + 3 * j, to);
+}
+
+__attribute__((target("avx2"))) void ConvertRowAvx2(const uchar *row, int begin, int end, int width, float *to)
+{
+    // Four pixels from 12 of 16 bytes read, each widened to blue, green,
+    // red and a zero.
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    int j = begin;
+    for (; j + 4 <= end && 3 * j + 16 <= 3 * width; j += 4, to += 4 * kPixelFloats) {
+        const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 3 * j)), spread);
+        const __m256 p01 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
+        const __m256 p23 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
+        _mm_storeu_ps(to, _mm256_castps256_ps128(p01));
+        _mm_storeu_ps(to + kPixelFloats, _mm256_extractf128_ps(p01, 1));
+        _mm_storeu_ps(to + 2 * kPixelFloats, _mm256_castps256_ps128(p23));
+        _mm_storeu_ps(to + 3 * kPixelFloats, _mm256_extractf128_ps(p23, 1));
+    }
+    ConvertRowSse2(row, j, end, width, to);
+}
+
+// Columns [0, dw) of the block's four working rows. Sums start at 0 and add
+// weight x value in list order.
+void HorizontalSse2(const float *ext, const Contributors &columns, int dw, float *const out[kBlockRows])
+{
+    const int count = columns.Count;
+    const auto base = [&](int i) { return ext + kPixelFloats * (columns.First[i] - columns.Low); };
+    int i = 0;
+    for (; i + 2 <= dw; i += 2) {
+        const float *p0 = base(i);
+        const float *p1 = base(i + 1);
+        const float *w0 = columns.WeightsOf(i);
+        const float *w1 = w0 + count;
+        __m128 a[kBlockRows];
+        __m128 b[kBlockRows];
+        for (int r = 0; r < kBlockRows; ++r)
+            a[r] = b[r] = _mm_setzero_ps();
+        for (int t = 0; t < count; ++t, p0 += kPixelFloats, p1 += kPixelFloats) {
+            const __m128 u = _mm_set1_ps(w0[t]);
+            const __m128 v = _mm_set1_ps(w1[t]);
+            for (int r = 0; r < kBlockRows; ++r) {
+                a[r] = _mm_add_ps(a[r], _mm_mul_ps(_mm_loadu_ps(p0 + 4 * r), u));
+                b[r] = _mm_add_ps(b[r], _mm_mul_ps(_mm_loadu_ps(p1 + 4 * r), v));
+            }
+        }
+        // Column i before i + 1: each store's fourth float is overwritten by
+        // the next column's.
+        for (int r = 0; r < kBlockRows; ++r) {
+            _mm_storeu_ps(out[r] + 3 * i, ClampTruncate(a[r]));
+            _mm_storeu_ps(out[r] + 3 * i + 3, ClampTruncate(b[r]));
+        }
+    }
+    for (; i < dw; ++i) {
+        const float *p = base(i);
+        const float *w = columns.WeightsOf(i);
+        __m128 a[kBlockRows];
+        for (int r = 0; r < kBlockRows; ++r)
+            a[r] = _mm_setzero_ps();
+        for (int t = 0; t < count; ++t, p += kPixelFloats) {
+            const __m128 u = _mm_set1_ps(w[t]);
+            for (int r = 0; r < kBlockRows; ++r)
+                a[r] = _mm_add_ps(a[r], _mm_mul_ps(_mm_loadu_ps(p + 4 * r), u));
+        }
+        for (int r = 0; r < kBlockRows; ++r)
+            _mm_storeu_ps(out[r] + 3 * i, ClampTruncate(a[r]));
+    }
+}
+
+__attribute__((target("avx2"))) inline void StoreColumn(float *const out[kBlockRows], int i, __m256 rows01, __m256 rows23)
+{
+    rows01 = ClampTruncate256(rows01);
+    rows23 = ClampTruncate256(rows23);
+    _mm_storeu_ps(out[0] + 3 * i, _mm256_castps256_ps128(rows01));
+    _mm_storeu_ps(out[1] + 3 * i, _mm256_extractf128_ps(rows01, 1));
+    _mm_storeu_ps(out[2] + 3 * i, _mm256_castps256_ps128(rows23));
+    _mm_storeu_ps(out[3] + 3 * i, _mm256_extractf128_ps(rows23, 1));
+}
+
+__attribute__((target("avx2"))) void HorizontalAvx2(const float *ext, const Contributors &columns, int dw,
+                                                    float *const out[kBlockRows])
+{
+    static_assert(kBlockRows == 4);
+    const int count = columns.Count;
+    const auto base = [&](int i) { return ext + kPixelFloats * (columns.First[i] - columns.Low); };
+    int i = 0;
+    // Four columns at a time, two registers each (rows 0 and 1, rows 2 and 3).
+    for (; i + 4 <= dw; i += 4) {
+        const float *p[4] = {base(i), base(i + 1), base(i + 2), base(i + 3)};
+        const float *w = columns.WeightsOf(i);
+        __m256 a0 = _mm256_setzero_ps(), b0 = _mm256_setzero_ps();
+        __m256 a1 = _mm256_setzero_ps(), b1 = _mm256_setzero_ps();
+        __m256 a2 = _mm256_setzero_ps(), b2 = _mm256_setzero_ps();
+        __m256 a3 = _mm256_setzero_ps(), b3 = _mm256_setzero_ps();
+        for (int t = 0; t < count; ++t) {
+            const int o = kPixelFloats * t;
+            const __m256 w0 = _mm256_broadcast_ss(w + t);
+            const __m256 w1 = _mm256_broadcast_ss(w + count + t);
+            const __m256 w2 = _mm256_broadcast_ss(w + 2 * count + t);
+            const __m256 w3 = _mm256_broadcast_ss(w + 3 * count + t);
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_loadu_ps(p[0] + o), w0));
+            b0 = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_loadu_ps(p[0] + o + 8), w0));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(_mm256_loadu_ps(p[1] + o), w1));
+            b1 = _mm256_add_ps(b1, _mm256_mul_ps(_mm256_loadu_ps(p[1] + o + 8), w1));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(_mm256_loadu_ps(p[2] + o), w2));
+            b2 = _mm256_add_ps(b2, _mm256_mul_ps(_mm256_loadu_ps(p[2] + o + 8), w2));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(_mm256_loadu_ps(p[3] + o), w3));
+            b3 = _mm256_add_ps(b3, _mm256_mul_ps(_mm256_loadu_ps(p[3] + o + 8), w3));
+        }
+        StoreColumn(out, i, a0, b0);
+        StoreColumn(out, i + 1, a1, b1);
+        StoreColumn(out, i + 2, a2, b2);
+        StoreColumn(out, i + 3, a3, b3);
+    }
+    for (; i < dw; ++i) {
+        const float *p = base(i);
+        const float *w = columns.WeightsOf(i);
+        __m256 a = _mm256_setzero_ps();
+        __m256 b = _mm256_setzero_ps();
+        for (int t = 0; t < count; ++t, p += kPixelFloats) {
+            const __m256 u = _mm256_broadcast_ss(w + t);
+            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(p), u));
+            b = _mm256_add_ps(b, _mm256_mul_ps(_mm256_loadu_ps(p + 8), u));
+        }
+        StoreColumn(out, i, a, b);
+    }
+}
+
+// Destination values [x, values) of one row: each the sum over the list's
+// working rows, in list order.
+void VerticalSse2(const float *const *rows, const float *weights, int n, int x, int values, uchar *out)
+{
+    for (; x + 16 <= values; x += 16) {
+        __m128 s0 = _mm_setzero_ps();
+        __m128 s1 = _mm_setzero_ps();
+        __m128 s2 = _mm_setzero_ps();
+        __m128 s3 = _mm_setzero_ps();
+        for (int t = 0; t < n; ++t) {
+            const float *p = rows[t] + x;
+            const __m128 w = _mm_set1_ps(weights[t]);
+            s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_load_ps(p), w));
+            s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_load_ps(p + 4), w));
+            s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_load_ps(p + 8), w));
+            s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_load_ps(p + 12), w));
+        }
+        const __m128i i01 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s0)), _mm_cvttps_epi32(ClampTruncate(s1)));
+        const __m128i i23 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s2)), _mm_cvttps_epi32(ClampTruncate(s3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(i01, i23));
+    }
+    // The rows are padded to whole groups of four floats.
+    for (; x < values; x += 4) {
+        __m128 s = _mm_setzero_ps();
+        for (int t = 0; t < n; ++t)
+            s = _mm_add_ps(s, _mm_mul_ps(_mm_load_ps(rows[t] + x), _mm_set1_ps(weights[t])));
+        alignas(16) float v[4];
+        _mm_store_ps(v, ClampTruncate(s));
+        for (int k = 0; k < 4 && x + k < values; ++k)
+            out[x + k] = uchar(v[k]);
+    }
+}
+
+__attribute__((target("avx2"))) void VerticalAvx2(const float *const *rows, const float *weights, int n, int values,
+                                                  uchar *out)
+{
+    // packs and packus work within 128-bit halves; this puts the groups of
+    // four bytes back in order.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int x = 0;
+    for (; x + 32 <= values; x += 32) {
+        __m256 s0 = _mm256_setzero_ps();
+        __m256 s1 = _mm256_setzero_ps();
+        __m256 s2 = _mm256_setzero_ps();
+        __m256 s3 = _mm256_setzero_ps();
+        for (int t = 0; t < n; ++t) {
+            const float *p = rows[t] + x;
+            const __m256 w = _mm256_broadcast_ss(weights + t);
+            s0 = _mm256_add_ps(s0, _mm256_mul_ps(_mm256_loadu_ps(p), w));
+            s1 = _mm256_add_ps(s1, _mm256_mul_ps(_mm256_loadu_ps(p + 8), w));
+            s2 = _mm256_add_ps(s2, _mm256_mul_ps(_mm256_loadu_ps(p + 16), w));
+            s3 = _mm256_add_ps(s3, _mm256_mul_ps(_mm256_loadu_ps(p + 24), w));
+        }
+        const __m256i i01 = _mm256_packs_epi32(_mm256_cvttps_epi32(ClampTruncate256(s0)),
+                                               _mm256_cvttps_epi32(ClampTruncate256(s1)));
+        const __m256i i23 = _mm256_packs_epi32(_mm256_cvttps_epi32(ClampTruncate256(s2)),
+                                               _mm256_cvttps_epi32(ClampTruncate256(s3)));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(i01, i23), order);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), bytes);
+    }
+    VerticalSse2(rows, weights, n, x, values, out);
+}
+
 // One resampling: the contributor lists of both passes and the rows of the
 // intermediate bitmap (dw columns by sh rows) that the vertical pass is
-// reading at the moment. The intermediate rows hold the clamped, truncated
-// byte values as floats, three per pixel.
+// reading at the moment, kept in a ring of blocks. The intermediate rows hold
+// the clamped, truncated byte values as floats, three per pixel.
 class FilterPlan
 {
 public:
@@ -469,21 +713,21 @@ public:
         , FSrcHeight(src.height())
         , FDstWidth(dw)
         , FDstHeight(dh)
+        , FAvx2(UseAvx2())
     {
         FColumns = MakeContributors(FSrcWidth, dw, kernel);
         FRows = MakeContributors(FSrcHeight, dh, kernel);
 
-        // The horizontal pass reads a float copy of the source row widened
-        // by its reflections, so that every column's list is one run.
+        // The horizontal pass reads a float copy of the source rows widened
+        // by their reflections, so that every column's list is one run.
         const qint64 extPixels = FColumns.High - FColumns.Low + 2;
         if (extPixels > kMaxContributors)
             TooLargeToResize();
-        FExtended.assign(size_t(extPixels) * 3 + 4, 0.0f);
+        FExtended.assign(size_t(extPixels) * kPixelFloats, 0.0f);
 
-        // Working rows: enough for the widest set of rows one destination
-        // row reads.
-        FRowStride = (size_t(dw) * 3 + 4 + 3) & ~size_t(3);
-        qint64 span = 1;
+        // Enough blocks for the widest set of rows one destination row reads.
+        FRowStride = (size_t(dw) * 3 + 1 + 7) & ~size_t(7);
+        qint64 blocks = 1;
         for (int r = 0; r < dh; ++r) {
             int lo = FSrcHeight;
             int hi = -1;
@@ -495,13 +739,14 @@ public:
                 lo = std::min(lo, k);
                 hi = std::max(hi, k);
             }
-            span = std::max<qint64>(span, hi - lo + 1);
+            if (hi >= 0)
+                blocks = std::max<qint64>(blocks, hi / kBlockRows - lo / kBlockRows + 1);
         }
-        FRingSize = int(std::min<qint64>(span, FSrcHeight));
-        if (qint64(FRingSize) * qint64(FRowStride) > kMaxContributors * 4)
+        FRingBlocks = int(blocks);
+        if (qint64(FRingBlocks) * kBlockRows * qint64(FRowStride) > kMaxContributors * 4)
             TooLargeToResize();
-        FRing.assign(size_t(FRingSize) * FRowStride, 0.0f);
-        FRingTag.assign(size_t(FRingSize), -1);
+        FRing.assign(size_t(FRingBlocks) * kBlockRows * FRowStride, 0.0f);
+        FRingTag.assign(size_t(FRingBlocks), -1);
     }
 
     void Run(QImage &dst)
@@ -513,6 +758,7 @@ public:
         for (int r = 0; r < FDstHeight; ++r) {
             const float *w = FRows.WeightsOf(r);
             int n = 0;
+            // Zero weights add nothing; their rows need not be made.
             for (int t = 0; t < FRows.Count; ++t) {
                 if (w[t] == 0)
                     continue;
@@ -520,133 +766,63 @@ public:
                 weights[n] = w[t];
                 ++n;
             }
-            VerticalRow(rows.data(), weights.data(), n, out + r * outStride);
+            uchar *line = out + r * outStride;
+            if (FAvx2)
+                VerticalAvx2(rows.data(), weights.data(), n, 3 * FDstWidth, line);
+            else
+                VerticalSse2(rows.data(), weights.data(), n, 0, 3 * FDstWidth, line);
         }
     }
 
 private:
-    // Intermediate row k, made by the horizontal pass when not at hand.
+    // Intermediate row k; its block is made by the horizontal pass when not
+    // at hand.
     const float *WorkingRow(int k)
     {
-        const size_t slot = size_t(k % FRingSize);
-        float *row = FRing.data() + slot * FRowStride;
-        if (FRingTag[slot] != k) {
-            HorizontalRow(FSrc.constScanLine(k), row);
-            FRingTag[slot] = k;
+        const int block = k / kBlockRows;
+        const size_t slot = size_t(block % FRingBlocks);
+        float *rows = FRing.data() + slot * kBlockRows * FRowStride;
+        if (FRingTag[slot] != block) {
+            MakeBlock(block, rows);
+            FRingTag[slot] = block;
         }
-        return row;
+        return rows + size_t(k % kBlockRows) * FRowStride;
     }
 
-    void HorizontalRow(const uchar *src, float *out)
+    void MakeBlock(int block, float *rows)
     {
-        // Widened float copy: position j of the source row sits at
-        // ext[3 * (j - Low)].
+        // Past the last source row the block repeats it; those rows are
+        // never read.
+        const uchar *src[kBlockRows];
+        float *out[kBlockRows];
+        for (int r = 0; r < kBlockRows; ++r) {
+            src[r] = FSrc.constScanLine(std::min(block * kBlockRows + r, FSrcHeight - 1));
+            out[r] = rows + size_t(r) * FRowStride;
+        }
+
         float *ext = FExtended.data();
         const qint64 low = FColumns.Low;
-        const qint64 high = FColumns.High;
-        const qint64 inStart = std::max<qint64>(low, 0);
-        const qint64 inEnd = std::min<qint64>(high, FSrcWidth - 1);
-        for (qint64 j = low; j < std::min(inStart, high + 2); ++j)
-            CopyPixel(src, Mirror(j, FSrcWidth), ext + 3 * (j - low));
-        if (inStart <= inEnd) {
-            const uchar *from = src + 3 * inStart;
-            float *to = ext + 3 * (inStart - low);
-            const qint64 bytes = 3 * (inEnd - inStart + 1);
-            qint64 b = 0;
-            const __m128i zero = _mm_setzero_si128();
-            for (; b + 16 <= bytes; b += 16) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + b));
-                const __m128i lo = _mm_unpacklo_epi8(v, zero);
-                const __m128i hi = _mm_unpackhi_epi8(v, zero);
-                _mm_storeu_ps(to + b, _mm_cvtepi32_ps(_mm_unpacklo_epi16(lo, zero)));
-                _mm_storeu_ps(to + b + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(lo, zero)));
-                _mm_storeu_ps(to + b + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(hi, zero)));
-                _mm_storeu_ps(to + b + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero)));
+        const qint64 high = FColumns.High + 1;
+        const qint64 inStart = std::clamp<qint64>(0, low, high + 1);
+        const qint64 inEnd = std::clamp<qint64>(FSrcWidth, inStart, high + 1);   // exclusive
+        for (int r = 0; r < kBlockRows; ++r) {
+            for (qint64 p = low; p < inStart; ++p)
+                PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
+            if (inStart < inEnd) {
+                float *to = ext + kPixelFloats * (inStart - low) + 4 * r;
+                if (FAvx2)
+                    ConvertRowAvx2(src[r], int(inStart), int(inEnd), FSrcWidth, to);
+                else
+                    ConvertRowSse2(src[r], int(inStart), int(inEnd), FSrcWidth, to);
             }
-            for (; b < bytes; ++b)
-                to[b] = float(from[b]);
+            for (qint64 p = inEnd; p <= high; ++p)
+                PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
         }
-        for (qint64 j = std::max(inEnd + 1, low); j <= high + 1; ++j)
-            CopyPixel(src, Mirror(j, FSrcWidth), ext + 3 * (j - low));
 
-        // Each tap loads four floats: the pixel's three and one of the next
-        // pixel, whose lane is never stored. Four columns at a time keep four
-        // independent sums going; each sums in list order from 0.
-        const int count = FColumns.Count;
-        int i = 0;
-        for (; i + 4 <= FDstWidth; i += 4) {
-            const float *p0 = ext + 3 * (FColumns.First[i] - low);
-            const float *p1 = ext + 3 * (FColumns.First[i + 1] - low);
-            const float *p2 = ext + 3 * (FColumns.First[i + 2] - low);
-            const float *p3 = ext + 3 * (FColumns.First[i + 3] - low);
-            const float *w0 = FColumns.WeightsOf(i);
-            const float *w1 = w0 + count;
-            const float *w2 = w1 + count;
-            const float *w3 = w2 + count;
-            __m128 s0 = _mm_setzero_ps();
-            __m128 s1 = _mm_setzero_ps();
-            __m128 s2 = _mm_setzero_ps();
-            __m128 s3 = _mm_setzero_ps();
-            for (int t = 0; t < count; ++t) {
-                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(p0 + 3 * t), _mm_set1_ps(w0[t])));
-                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(p1 + 3 * t), _mm_set1_ps(w1[t])));
-                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(p2 + 3 * t), _mm_set1_ps(w2[t])));
-                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(p3 + 3 * t), _mm_set1_ps(w3[t])));
-            }
-            // In order: each store's fourth lane is overwritten by the next.
-            _mm_storeu_ps(out + 3 * i, ClampTruncate(s0));
-            _mm_storeu_ps(out + 3 * i + 3, ClampTruncate(s1));
-            _mm_storeu_ps(out + 3 * i + 6, ClampTruncate(s2));
-            _mm_storeu_ps(out + 3 * i + 9, ClampTruncate(s3));
-        }
-        for (; i < FDstWidth; ++i) {
-            const float *p = ext + 3 * (FColumns.First[i] - low);
-            const float *w = FColumns.WeightsOf(i);
-            __m128 s = _mm_setzero_ps();
-            for (int t = 0; t < count; ++t)
-                s = _mm_add_ps(s, _mm_mul_ps(_mm_loadu_ps(p + 3 * t), _mm_set1_ps(w[t])));
-            _mm_storeu_ps(out + 3 * i, ClampTruncate(s));
-        }
-    }
-
-    static void CopyPixel(const uchar *src, int index, float *to)
-    {
-        to[0] = src[3 * index];
-        to[1] = src[3 * index + 1];
-        to[2] = src[3 * index + 2];
-    }
-
-    void VerticalRow(const float *const *rows, const float *weights, int n, uchar *out) const
-    {
-        const int values = 3 * FDstWidth;
-        int x = 0;
-        // Sixteen values at a time, each summed over all rows in list order.
-        for (; x + 16 <= values; x += 16) {
-            __m128 s0 = _mm_setzero_ps();
-            __m128 s1 = _mm_setzero_ps();
-            __m128 s2 = _mm_setzero_ps();
-            __m128 s3 = _mm_setzero_ps();
-            for (int t = 0; t < n; ++t) {
-                const float *p = rows[t] + x;
-                const __m128 w = _mm_set1_ps(weights[t]);
-                s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_load_ps(p), w));
-                s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_load_ps(p + 4), w));
-                s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_load_ps(p + 8), w));
-                s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_load_ps(p + 12), w));
-            }
-            const __m128i i01 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s0)), _mm_cvttps_epi32(ClampTruncate(s1)));
-            const __m128i i23 = _mm_packs_epi32(_mm_cvttps_epi32(ClampTruncate(s2)), _mm_cvttps_epi32(ClampTruncate(s3)));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(i01, i23));
-        }
-        for (; x < values; x += 4) {
-            __m128 s = _mm_setzero_ps();
-            for (int t = 0; t < n; ++t)
-                s = _mm_add_ps(s, _mm_mul_ps(_mm_load_ps(rows[t] + x), _mm_set1_ps(weights[t])));
-            alignas(16) float v[4];
-            _mm_store_ps(v, ClampTruncate(s));
-            for (int k = 0; k < 4 && x + k < values; ++k)
-                out[x + k] = uchar(v[k]);
-        }
+        if (FAvx2)
+            HorizontalAvx2(ext, FColumns, FDstWidth, out);
+        else
+            HorizontalSse2(ext, FColumns, FDstWidth, out);
     }
 
     const QImage &FSrc;
@@ -654,16 +830,24 @@ private:
     int FSrcHeight;
     int FDstWidth;
     int FDstHeight;
+    bool FAvx2;
     Contributors FColumns;
     Contributors FRows;
     std::vector<float> FExtended;
     size_t FRowStride = 0;
-    int FRingSize = 0;
+    int FRingBlocks = 0;
     std::vector<float> FRing;
     std::vector<int> FRingTag;
 };
 
 } // namespace
+
+bool SetResizeAvx2(bool allowed)
+{
+    const bool previous = gAllowAvx2;
+    gAllowAvx2 = allowed;
+    return previous;
+}
 
 void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel)
 {

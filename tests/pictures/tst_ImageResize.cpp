@@ -409,10 +409,16 @@ void tst_ImageResize::filterMatchesReference()
     QFETCH(int, dw);
     QFETCH(int, dh);
     const QImage src = RandomBitmap(sw, sh, quint32(sw * 77 + sh + kernel));
-    QImage dst(dw, dh, QImage::Format_BGR888);
-    FilterResize(src, dst, std::uint8_t(kernel));
-    const QString difference = FirstDifference(dst, ReferenceFilter(src, dw, dh, kernel));
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    const QImage expected = ReferenceFilter(src, dw, dh, kernel);
+    // The AVX2 path where the processor has it, and the SSE2 path.
+    for (const bool avx2 : {true, false}) {
+        const bool previous = SetResizeAvx2(avx2);
+        QImage dst(dw, dh, QImage::Format_BGR888);
+        FilterResize(src, dst, std::uint8_t(kernel));
+        SetResizeAvx2(previous);
+        const QString difference = FirstDifference(dst, expected);
+        QVERIFY2(difference.isEmpty(), qPrintable((avx2 ? "AVX2: " : "SSE2: ") + difference));
+    }
 }
 
 void tst_ImageResize::filterReflectsAtEdges_data()
