@@ -351,9 +351,13 @@ QString LockPath(const QString &file)
 StoreState TryParse(const QString &file, RegTree &tree)
 {
     tree = RegTree();
-    QFile f(file);
-    if (!f.exists())
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink())
         return StoreState::Missing;
+    // Opening a pipe or a device could block or never end.
+    if (!info.isFile())
+        return StoreState::Unreadable;
+    QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return StoreState::Unreadable;
     if (f.size() > kMaxStoreSize)
