@@ -281,6 +281,14 @@ private:
     std::vector<uchar> FTable;
 };
 
+// Whether the n bytes at p all hold the same value. Large pictures are mostly
+// uniform rows (opaque, or undefined after an early end), which the per-pixel
+// loops then skip.
+bool AllEqual(const uchar *p, qsizetype n)
+{
+    return n <= 1 || std::memcmp(p, p + 1, size_t(n - 1)) == 0;
+}
+
 // The picture while it is decoded: colours in a 24-bit bitmap and, only when
 // some pixel is not opaque, one alpha byte per pixel (rows top-down).
 struct Canvas
@@ -289,10 +297,19 @@ struct Canvas
     QByteArray alpha;
     bool pixelAlpha = false;  // the alpha came from the pixel values themselves
 
-    int width() const { return colour.width(); }
-    int height() const { return colour.height(); }
-    uchar *row(qint64 y) { return colour.bits() + y * colour.bytesPerLine(); }
-    uchar *alphaRow(qint64 y) { return reinterpret_cast<uchar *>(alpha.data()) + y * width(); }
+    void setColour(QImage image)
+    {
+        colour = std::move(image);
+        FWidth = colour.width();
+        FHeight = colour.height();
+        FStride = colour.bytesPerLine();
+        FBits = colour.bits();
+    }
+
+    int width() const { return FWidth; }
+    int height() const { return FHeight; }
+    uchar *row(qint64 y) { return FBits + y * FStride; }
+    uchar *alphaRow(qint64 y) { return reinterpret_cast<uchar *>(alpha.data()) + y * FWidth; }
 
     void makeAlpha(uchar fill)
     {
@@ -307,20 +324,27 @@ struct Canvas
     {
         if (alpha.isEmpty())
             return;
-        const bool allOpaque = std::all_of(alpha.cbegin(), alpha.cend(), [](char a) { return uchar(a) == 255; });
-        const bool allClear = !allOpaque && pixelAlpha && std::all_of(alpha.cbegin(), alpha.cend(), [](char a) { return a == 0; });
-        if (allOpaque || allClear) {
+        const auto *a = reinterpret_cast<const uchar *>(alpha.constData());
+        if (!AllEqual(a, alpha.size()))
+            return;
+        if (a[0] == 255 || (a[0] == 0 && pixelAlpha)) {
             alpha.clear();
             pixelAlpha = false;
         }
     }
+
+private:
+    int FWidth = 0;
+    int FHeight = 0;
+    qsizetype FStride = 0;
+    uchar *FBits = nullptr;
 };
 
 Canvas NewCanvas(qint64 width, qint64 height)
 {
     CheckBitmapSize(width, height);
     Canvas c;
-    c.colour = NewBitmap(int(width), int(height));
+    c.setColour(NewBitmap(int(width), int(height)));
     return c;
 }
 
@@ -440,7 +464,7 @@ void DecodeUncompressed(const DibHeader &h, const Palette &palette, Bytes bits, 
 void DecodeRle(const DibHeader &h, const Palette &palette, Bytes bits, Canvas &c)
 {
     const qint64 w = c.width(), ht = c.height();
-    c.colour.fill(0);
+    std::memset(c.row(0), 0, size_t(c.colour.sizeInBytes()));
     c.makeAlpha(0);
     const uchar *p = bits.data();
     const qint64 n = bits.size();
@@ -550,9 +574,10 @@ Canvas CanvasFromImage(const QImage &image)
 {
     if (image.isNull())
         Invalid();
-    Canvas c = NewCanvas(image.width(), image.height());
+    CheckBitmapSize(image.width(), image.height());
+    Canvas c;
     if (!image.hasAlphaChannel()) {
-        c.colour = image.convertToFormat(QImage::Format_BGR888);
+        c.setColour(image.convertToFormat(QImage::Format_BGR888));
         if (c.colour.isNull())
             throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
         return c;
@@ -560,6 +585,7 @@ Canvas CanvasFromImage(const QImage &image)
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
     if (argb.isNull())
         throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
+    c.setColour(NewBitmap(image.width(), image.height()));
     c.makeAlpha(255);
     c.pixelAlpha = true;
     for (int y = 0; y < c.height(); ++y) {
@@ -656,7 +682,7 @@ void ApplyEmbeddedProfile(const DibHeader &h, Bytes info, Canvas &c)
     rgb.convertToColorSpace(QColorSpace::SRgb);
     const QImage converted = rgb.convertToFormat(QImage::Format_BGR888);
     if (!converted.isNull())
-        c.colour = converted;
+        c.setColour(converted);
 }
 
 // The viewer shows 24-bit pictures: alpha, and pixels the file leaves
@@ -665,14 +691,26 @@ QImage OnWhite(Canvas &c)
 {
     if (c.alpha.isEmpty())
         return c.colour;
+    const int w = c.width();
     for (int y = 0; y < c.height(); ++y) {
         uchar *p = c.row(y);
         const uchar *a = c.alphaRow(y);
-        for (int x = 0; x < c.width(); ++x) {
+        if (AllEqual(a, w) && (a[0] == 0 || a[0] == 255)) {
+            if (a[0] == 0)
+                std::memset(p, 255, size_t(w) * 3);
+            continue;
+        }
+        for (int x = 0; x < w; ++x, p += 3) {
             const uint alpha = a[x];
+            if (alpha == 255)
+                continue;
+            if (alpha == 0) {
+                p[0] = p[1] = p[2] = 255;
+                continue;
+            }
             const uint white = 255 * (255 - alpha) + 127;
-            for (int k = 0; k < 3; ++k, ++p)
-                *p = uchar((*p * alpha + white) / 255);
+            for (int k = 0; k < 3; ++k)
+                p[k] = uchar((p[k] * alpha + white) / 255);
         }
     }
     return c.colour;
@@ -681,15 +719,22 @@ QImage OnWhite(Canvas &c)
 QImage ToDibImage(Canvas &c, bool keepAlpha)
 {
     const bool withAlpha = keepAlpha && !c.alpha.isEmpty();
-    QImage out(c.width(), c.height(), withAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage out = c.colour.convertToFormat(withAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (out.isNull())
         throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(c.width()).arg(c.height()));
+    if (!withAlpha)
+        return out;
+    const int w = c.width();
     for (int y = 0; y < c.height(); ++y) {
-        const uchar *src = c.row(y);
-        const uchar *a = c.alpha.isEmpty() ? nullptr : c.alphaRow(y);
+        const uchar *a = c.alphaRow(y);
         QRgb *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
-        for (int x = 0; x < c.width(); ++x, src += 3)
-            dst[x] = qRgba(src[2], src[1], src[0], withAlpha ? a[x] : 255);
+        if (AllEqual(a, w) && (a[0] == 0 || a[0] == 255)) {
+            if (a[0] == 0)
+                std::memset(dst, 0, size_t(w) * 4);
+            continue;
+        }
+        for (int x = 0; x < w; ++x)
+            dst[x] = (dst[x] & 0x00FFFFFF) | QRgb(a[x]) << 24;
     }
     return out;
 }
