@@ -1,38 +1,18 @@
 // Qt
 #include <QDir>
-#include <QFile>
 #include <QtEndian>
 #include <QtTest>
 
 // Local
 #include "AppError.h"
 #include "BmpDecoder.h"
+#include "DibTestData.h"
 #include "JpegCodec.h"
 #include "TestPaths.h"
 
 namespace {
 
 const QString kInvalid = QStringLiteral("Bitmap image is not valid");
-
-void Put16(QByteArray &b, quint32 v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
-}
-
-void Put32(QByteArray &b, quint32 v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
 
 struct Masks
 {
@@ -67,62 +47,29 @@ QByteArray Header(qint32 width, qint32 height, int bitCount, quint32 compression
 QByteArray CoreHeader(int width, int height, int bitCount)
 {
     QByteArray b;
-    Put32(b, 12);
-    Put16(b, width);
-    Put16(b, height);
-    Put16(b, 1);
-    Put16(b, bitCount);
+    for (quint32 v : {12, 0, width, height, 1, bitCount})
+        Put16(b, v);
     return b;
 }
 
 QByteArray Os2Header(int width, int height, int bitCount, quint32 compression)
 {
     QByteArray b;
-    Put32(b, 64);
-    Put32(b, width);
-    Put32(b, height);
-    Put16(b, 1);
-    Put16(b, bitCount);
-    Put32(b, compression);
-    b.append(QByteArray(64 - b.size(), '\0'));
-    return b;
+    for (quint32 v : {64u, quint32(width), quint32(height), 1u | quint32(bitCount) << 16, compression})
+        Put32(b, v);
+    return b + QByteArray(64 - b.size(), '\0');
 }
 
-QByteArray Quads(std::initializer_list<QRgb> colours)
+// Little-endian 16- and 32-bit values (pixels, masks).
+QByteArray Words(std::initializer_list<quint32> values)
 {
     QByteArray b;
-    for (QRgb c : colours)
-        b += Bytes({qBlue(c), qGreen(c), qRed(c), 0});
+    for (quint32 v : values)
+        Put16(b, v);
     return b;
 }
 
-QByteArray Triples(std::initializer_list<QRgb> colours)
-{
-    QByteArray b;
-    for (QRgb c : colours)
-        b += Bytes({qBlue(c), qGreen(c), qRed(c)});
-    return b;
-}
-
-QByteArray Masks32(quint32 r, quint32 g, quint32 b)
-{
-    QByteArray out;
-    Put32(out, r);
-    Put32(out, g);
-    Put32(out, b);
-    return out;
-}
-
-// Rows as stored, each padded to four bytes.
-QByteArray Rows(std::initializer_list<QByteArray> rows)
-{
-    QByteArray b;
-    for (const QByteArray &row : rows)
-        b += row + QByteArray((4 - row.size() % 4) % 4, '\0');
-    return b;
-}
-
-QByteArray Pixels32(std::initializer_list<quint32> values)
+QByteArray Dwords(std::initializer_list<quint32> values)
 {
     QByteArray b;
     for (quint32 v : values)
@@ -130,11 +77,12 @@ QByteArray Pixels32(std::initializer_list<quint32> values)
     return b;
 }
 
-QByteArray Pixels16(std::initializer_list<quint32> values)
+// Rows as stored, each padded to four bytes.
+QByteArray Rows(std::initializer_list<QByteArray> rows)
 {
     QByteArray b;
-    for (quint32 v : values)
-        Put16(b, v);
+    for (const QByteArray &row : rows)
+        b += Pad4(row);
     return b;
 }
 
@@ -146,52 +94,6 @@ QByteArray File(const QByteArray &infoAndTable, const QByteArray &bits)
     Put32(b, 0);
     Put32(b, 14 + infoAndTable.size());
     return b + infoAndTable + bits;
-}
-
-QList<QRgb> PixelsOf(const QImage &image)
-{
-    QList<QRgb> out;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            out << image.pixel(x, y);
-    return out;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-// What a viewer shows for a reference with transparency: it over white.
-QImage ReferenceOnWhite(const QImage &reference)
-{
-    const QImage argb = reference.convertToFormat(QImage::Format_ARGB32);
-    QImage out(argb.size(), QImage::Format_RGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            const QRgb p = argb.pixel(x, y);
-            const int a = qAlpha(p);
-            auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-            out.setPixel(x, y, qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p))));
-        }
-    }
-    return out;
-}
-
-int MaxDifference(const QImage &a, const QImage &b)
-{
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                              std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return worst;
 }
 
 QString BmpDir()
@@ -230,25 +132,25 @@ void tst_BmpDecoder::pixels_data()
     // Full 5- and 6-bit values must reach 255 (a plain shift gives 248/252),
     // and middle values round: 16/31 -> 132, 32/63 -> 130.
     QTest::newRow("16-bit 5-6-5 bitfields")
-        << File(Header(3, 1, 16, 3) + Masks32(0xF800, 0x07E0, 0x001F), Rows({Pixels16({0xFFFF, 0x8410, 0xF800})}))
+        << File(Header(3, 1, 16, 3) + Dwords({0xF800, 0x07E0, 0x001F}), Rows({Words({0xFFFF, 0x8410, 0xF800})}))
         << QSize(3, 1) << QList<QRgb>{white, qRgb(132, 130, 132), red};
     QTest::newRow("16-bit default is 5-5-5 with the top bit unused")
-        << File(Header(3, 1, 16), Rows({Pixels16({0x7FFF, 0x7C00, 0x8000})}))
+        << File(Header(3, 1, 16), Rows({Words({0x7FFF, 0x7C00, 0x8000})}))
         << QSize(3, 1) << QList<QRgb>{white, red, black};
     // 512/1023 -> 128 and 1/1023 -> 0, not a truncated shift.
     QTest::newRow("32-bit 10-bit masks")
-        << File(Header(2, 1, 32, 3) + Masks32(0x3FF00000, 0x000FFC00, 0x000003FF),
-                Rows({Pixels32({0x3FFFFFFF, 512u << 20 | 1023u << 10 | 1})}))
+        << File(Header(2, 1, 32, 3) + Dwords({0x3FF00000, 0x000FFC00, 0x000003FF}),
+                Rows({Dwords({0x3FFFFFFF, 512u << 20 | 1023u << 10 | 1})}))
         << QSize(2, 1) << QList<QRgb>{white, qRgb(128, 255, 0)};
     QTest::newRow("32-bit masks in a version 5 header, alpha composed onto white")
         << File(Header(3, 1, 32, 3, 0, 124, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}),
-                Rows({Pixels32({0x80000000, 0xFFFF0000, 0x00000000})}))
+                Rows({Dwords({0x80000000, 0xFFFF0000, 0x00000000})}))
         << QSize(3, 1) << QList<QRgb>{qRgb(127, 127, 127), red, white};
     QTest::newRow("32-bit without masks ignores the fourth byte")
-        << File(Header(2, 1, 32), Rows({Pixels32({0x00FF0000, 0x7F0000FF})}))
+        << File(Header(2, 1, 32), Rows({Dwords({0x00FF0000, 0x7F0000FF})}))
         << QSize(2, 1) << QList<QRgb>{red, blue};
     QTest::newRow("24-bit rows are blue, green, red, bottom-up")
-        << File(Header(2, 2, 24), Rows({Triples({red, blue}), Triples({olive, white})}))
+        << File(Header(2, 2, 24), Rows({Bgr({red, blue}), Bgr({olive, white})}))
         << QSize(2, 2) << QList<QRgb>{olive, white, red, blue};
     QTest::newRow("8-bit top-down")
         << File(Header(1, -2, 8, 0, 2) + Quads({red, blue}), Rows({Bytes({0}), Bytes({1})}))
@@ -260,7 +162,7 @@ void tst_BmpDecoder::pixels_data()
         << File(Header(4, 1, 2, 0, 4) + Quads({black, red, blue, white}), Rows({Bytes({0b00011011})}))
         << QSize(4, 1) << QList<QRgb>{black, red, blue, white};
     QTest::newRow("OS/2 1.x header with three-byte palette entries")
-        << File(CoreHeader(3, 1, 1) + Triples({red, blue}), Rows({Bytes({0b01000000})}))
+        << File(CoreHeader(3, 1, 1) + Bgr({red, blue}), Rows({Bytes({0b01000000})}))
         << QSize(3, 1) << QList<QRgb>{red, blue, red};
     // Two red at the bottom left, a delta right 3 and up 1, one blue, end of
     // bitmap: everything else is undefined and shows white.
@@ -325,7 +227,7 @@ void tst_BmpDecoder::invalid_data()
     QTest::newRow("RLE8 top-down") << File(Header(1, -1, 8, 1, 2) + pal, Bytes({1, 0, 0, 1})) << kInvalid;
     QTest::newRow("RLE8 with 4 bits") << File(Header(1, 1, 4, 1, 2) + pal, Bytes({1, 0, 0, 1})) << kInvalid;
     QTest::newRow("OS/2 Huffman 1D") << File(Os2Header(1, 1, 1, 3) + pal, row) << kInvalid;
-    QTest::newRow("CMYK compression") << File(Header(1, 1, 32, 11), Pixels32({0})) << kInvalid;
+    QTest::newRow("CMYK compression") << File(Header(1, 1, 32, 11), Dwords({0})) << kInvalid;
     QTest::newRow("bitfields without masks") << File(Header(1, 1, 16, 3), {}).left(14 + 44) << kInvalid;
     QTest::newRow("no pixel data") << File(Header(1, 1, 8, 0, 2) + pal, {}) << kInvalid;
     QTest::newRow("rows shorter than one row") << File(Header(16, 1, 24), Bytes({1, 2, 3})) << kInvalid;
@@ -357,14 +259,14 @@ void tst_BmpDecoder::dib_data()
     QTest::addColumn<QList<QRgb>>("expected");
 
     const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255);
-    const QByteArray alpha32 = Header(3, 1, 32) + Rows({Pixels32({0x80FF0000, 0xFF0000FF, 0x00000000})});
+    const QByteArray alpha32 = Header(3, 1, 32) + Rows({Dwords({0x80FF0000, 0xFF0000FF, 0x00000000})});
     QTest::newRow("32-bit fourth byte kept as alpha")
         << alpha32 << 40 << true << QImage::Format_ARGB32
         << QList<QRgb>{qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 255), qRgba(0, 0, 0, 0)};
     QTest::newRow("32-bit fourth byte ignored without keepAlpha")
         << alpha32 << 40 << false << QImage::Format_RGB32 << QList<QRgb>{red, blue, qRgb(0, 0, 0)};
     QTest::newRow("32-bit fourth byte all 0 is opaque")
-        << Header(2, 1, 32) + Rows({Pixels32({0x00FF0000, 0x000000FF})}) << 40 << true << QImage::Format_RGB32
+        << Header(2, 1, 32) + Rows({Dwords({0x00FF0000, 0x000000FF})}) << 40 << true << QImage::Format_RGB32
         << QList<QRgb>{red, blue};
     const QByteArray rle = Header(3, 1, 8, 1, 2) + Quads({red, blue}) + Bytes({1, 1, 0, 1});
     QTest::newRow("RLE undefined pixels transparent with keepAlpha")
@@ -373,7 +275,7 @@ void tst_BmpDecoder::dib_data()
         << rle << 48 << false << QImage::Format_RGB32 << QList<QRgb>{blue, qRgb(0, 0, 0), qRgb(0, 0, 0)};
     // After a 40-byte header the three masks come before the rows.
     QTest::newRow("bitfields masks after the header")
-        << Header(1, 1, 16, 3) + Masks32(0xF800, 0x07E0, 0x001F) + Rows({Pixels16({0x001F})}) << 52 << false
+        << Header(1, 1, 16, 3) + Dwords({0xF800, 0x07E0, 0x001F}) + Rows({Words({0x001F})}) << 52 << false
         << QImage::Format_RGB32 << QList<QRgb>{blue};
     // The table holds all 300 entries even though 8 bits reach only 256.
     QByteArray bigTable;
@@ -383,7 +285,7 @@ void tst_BmpDecoder::dib_data()
         << Header(2, 1, 8, 0, 300) + bigTable + Rows({Bytes({255, 7})}) << 40 + 1200 << false
         << QImage::Format_RGB32 << QList<QRgb>{qRgb(255, 0, 0), qRgb(7, 0, 0)};
     QTest::newRow("OS/2 1.x")
-        << CoreHeader(2, 1, 1) + Triples({red, blue}) + Rows({Bytes({0b10000000})}) << 18 << false
+        << CoreHeader(2, 1, 1) + Bgr({red, blue}) + Rows({Bytes({0b10000000})}) << 18 << false
         << QImage::Format_RGB32 << QList<QRgb>{blue, red};
 }
 

@@ -1,42 +1,17 @@
 // Qt
 #include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QtTest>
 
 // Local
 #include "AppError.h"
+#include "DibTestData.h"
 #include "IcoDecoder.h"
 #include "TestPaths.h"
 
 namespace {
 
 const QString kInvalid = QStringLiteral("Icon image is not valid");
-
-void Put16(QByteArray &b, quint32 v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
-}
-
-void Put32(QByteArray &b, quint32 v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
-
-QByteArray Pad4(const QByteArray &row)
-{
-    return row + QByteArray((4 - row.size() % 4) % 4, '\0');
-}
 
 // An icon entry's DIB: 40-byte header with the doubled height, colour table,
 // colour rows (bottom-up) and AND mask rows, each row padded to four bytes.
@@ -56,27 +31,11 @@ QByteArray IconDib(int width, int height, int bitCount, const QList<QRgb> &table
     Put32(b, table.size());
     Put32(b, 0);
     for (QRgb c : table)
-        b += Bytes({qBlue(c), qGreen(c), qRed(c), 0});
+        b += Quads({c});
     for (const QByteArray &row : colourRows)
         b += Pad4(row);
     for (const QByteArray &row : maskRows)
         b += Pad4(row);
-    return b;
-}
-
-QByteArray Bgr(std::initializer_list<QRgb> colours)
-{
-    QByteArray b;
-    for (QRgb c : colours)
-        b += Bytes({qBlue(c), qGreen(c), qRed(c)});
-    return b;
-}
-
-QByteArray Bgra(std::initializer_list<QRgb> colours)
-{
-    QByteArray b;
-    for (QRgb c : colours)
-        b += Bytes({qBlue(c), qGreen(c), qRed(c), qAlpha(c)});
     return b;
 }
 
@@ -115,51 +74,6 @@ QByteArray IconFile(const QList<Entry> &entries)
     for (const Entry &e : entries)
         b += e.data;
     return b;
-}
-
-QList<QRgb> PixelsOf(const QImage &image)
-{
-    QList<QRgb> out;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            out << image.pixel(x, y);
-    return out;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-QImage ReferenceOnWhite(const QImage &reference)
-{
-    const QImage argb = reference.convertToFormat(QImage::Format_ARGB32);
-    QImage out(argb.size(), QImage::Format_RGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            const QRgb p = argb.pixel(x, y);
-            const int a = qAlpha(p);
-            auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-            out.setPixel(x, y, qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p))));
-        }
-    }
-    return out;
-}
-
-int MaxDifference(const QImage &a, const QImage &b)
-{
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                              std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return worst;
 }
 
 } // namespace
