@@ -216,8 +216,6 @@ private slots:
     void filterUnknownKernelFails();
     void fitSize_data();
     void fitSize();
-    void roundHalfEven_data();
-    void roundHalfEven();
 };
 
 void tst_ImageResize::bilinearWorkedExamples_data()
@@ -584,25 +582,7 @@ void tst_ImageResize::fitSize()
     QCOMPARE(FitSize(picture.width(), picture.height(), box.width(), box.height()), expected);
 }
 
-void tst_ImageResize::roundHalfEven_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("0.5") << 0.5 << 0;
-    QTest::newRow("1.5") << 1.5 << 2;
-    QTest::newRow("2.5") << 2.5 << 2;
-    QTest::newRow("66.67") << 66.67 << 67;
-    QTest::newRow("-1.5") << -1.5 << -2;
-    QTest::newRow("-2.5") << -2.5 << -2;
-    QTest::newRow("19.99") << 19.99 << 20;
-}
 
-void tst_ImageResize::roundHalfEven()
-{
-    QFETCH(double, value);
-    QFETCH(int, expected);
-    QCOMPARE(RoundHalfEven(value), expected);
-}
 
 QTEST_GUILESS_MAIN(tst_ImageResize)
 #include "tst_ImageResize.moc"
