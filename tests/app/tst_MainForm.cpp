@@ -82,6 +82,10 @@ class tst_MainForm : public QObject
 {
     Q_OBJECT
 
+private:
+    // Answers anything the window asks that a test does not answer itself.
+    FakePrompts FUnexpected;
+
 private slots:
     void initTestCase();
     void init();
@@ -120,6 +124,7 @@ void tst_MainForm::initTestCase()
 
 void tst_MainForm::init()
 {
+    QVERIFY2(FUnexpected.messages.isEmpty(), qPrintable(FUnexpected.messageTexts().join('\n')));
     removeStore();
     QGuiApplication::clipboard()->clear();
 }
@@ -174,7 +179,8 @@ void tst_MainForm::actionsAsDesigned_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QKeySequence>("shortcut");
-    QTest::newRow("open") << "acnOpen" << "" << QKeySequence(Qt::Key_O);
+    // No caption of its own: a toolbar shows its menu text without the dots.
+    QTest::newRow("open") << "acnOpen" << "Open" << QKeySequence(Qt::Key_O);
     QTest::newRow("settings") << "acnSettings" << "Settings..." << QKeySequence();
     QTest::newRow("close") << "acnClose" << "Close" << QKeySequence(Qt::Key_Escape);
     QTest::newRow("about") << "acnAbout" << "About..." << QKeySequence();
@@ -336,12 +342,21 @@ void tst_MainForm::wheelStepsOnePicturePerNotch()
     QTemporaryDir dir;
     const QString folder = makeFolder(dir, 10);
     Window w({pic(folder, 5)});
+    // The picture list leaves wheel turns to the window, wherever the pointer is.
     auto turn = [&](int delta) {
+        const QPoint pos = w.form.FPicList->geometry().center();
+        QWheelEvent event(pos, w.form.mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&w.form, &event);
+        QVERIFY(event.isAccepted());
+    };
+    {
         const QPoint pos = w.form.FPicList->rect().center();
-        QWheelEvent event(pos, w.form.FPicList->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+        QWheelEvent event(pos, w.form.FPicList->mapToGlobal(pos), QPoint(), QPoint(0, -120), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(w.form.FPicList, &event);
-    };
+        QVERIFY(!event.isAccepted());
+    }
     turn(-120);
     QCOMPARE(w.form.FPicList->ItemIndex(), 6);
     turn(120);
