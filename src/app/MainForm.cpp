@@ -378,9 +378,9 @@ void TfrmMain::SaveSettings()
     SaveFormPlacement(kFormsKey + objectName(), this);
     if (!FLastOpenFolder.trimmed().isEmpty())
         WriteRegString(kAppKey, QStringLiteral("LastOpenFolder"), FLastOpenFolder);
-    DeleteRegKey(kFoldersKey);
-    for (int i = 0; i < FFolderHistory.size() && i <= kMaxStoredFolderIndex; ++i)
-        WriteRegString(kFoldersKey, QString::number(i), FFolderHistory.at(i));
+    // The key is deleted and written again in one change, so a crash never
+    // leaves half a history.
+    RewriteRegStringList(kFoldersKey, FFolderHistory, kMaxStoredFolderIndex);
 }
 
 void TfrmMain::AddFolderMenuItem(const QString &folder)
