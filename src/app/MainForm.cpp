@@ -315,13 +315,31 @@ void TfrmMain::CreateStatusBar()
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(true);
+    // The panels stand side by side at their own widths; what does not fit
+    // in a narrow window is cut off at the right edge rather than squeezed
+    // over its neighbours.
+    FPanelHost = new QWidget(bar);
+    FPanelHost->setObjectName(QStringLiteral("StatusPanels"));
+    bar->addWidget(FPanelHost, 1);
+    FPanelHost->installEventFilter(this);
     for (int i = 0; i < int(StatusPanels.size()); ++i) {
-        auto *panel = new QLabel(bar);
+        auto *panel = new QLabel(FPanelHost);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setContentsMargins(0, 0, 0, 0);
-        panel->setFixedWidth(50);
-        bar->addWidget(panel);
+        panel->setFrameShape(QFrame::NoFrame);
         StatusPanels[size_t(i)] = panel;
+    }
+    FPanelHost->setMinimumHeight(StatusPanels[0]->sizeHint().height());
+    LayOutStatusPanels();
+}
+
+void TfrmMain::LayOutStatusPanels()
+{
+    const int height = FPanelHost->height();
+    int x = 0;
+    for (QLabel *panel : StatusPanels) {
+        panel->setGeometry(x, 0, panel->width(), height);
+        x += panel->width();
     }
 }
 
@@ -434,8 +452,9 @@ void TfrmMain::UpdateStatus()
     const QFontMetrics metrics(statusBar()->font());
     for (size_t i = 0; i < texts.size(); ++i) {
         StatusPanels[i]->setText(texts[i]);
-        StatusPanels[i]->setFixedWidth(metrics.horizontalAdvance(texts[i]) + 20);
+        StatusPanels[i]->resize(metrics.horizontalAdvance(texts[i]) + 20, StatusPanels[i]->height());
     }
+    LayOutStatusPanels();
     statusBar()->repaint();
 }
 
@@ -584,6 +603,13 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 {
     RunGuarded([this] { SaveSettings(); });
     event->accept();
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == FPanelHost && event->type() == QEvent::Resize)
+        LayOutStatusPanels();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMain::wheelEvent(QWheelEvent *event)

@@ -97,6 +97,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
 
 private:
@@ -105,6 +106,7 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    void LayOutStatusPanels();
     void PicListChange();
     void AddFolderMenuItem(const QString &folder);
     void DeleteCurrent(bool allowUndo);
@@ -112,6 +114,7 @@ private:
     void RemoveCurrentIfGone(const QString &fileName);
     void WaitForWindowToSettle();
 
+    QWidget *FPanelHost = nullptr;
     int FWheelDelta = 0;
     bool FSettingsSaved = false;
 };
