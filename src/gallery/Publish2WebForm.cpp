@@ -30,7 +30,6 @@
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTabWidget>
-#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -230,7 +229,6 @@ void TDropDownComboBox::showPopup()
 
 TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, const QString &schemesFolder)
     : QDialog(owner)
-    , PublishJobs(qMax(1, QThread::idealThreadCount()))
     , FLastOpenFolder(lastOpenFolder)
     , FSchemesFolder(schemesFolder.isEmpty() ? BesideProgram(QStringLiteral("schemes")) : schemesFolder)
 {

@@ -145,9 +145,10 @@ public:
 
     TPathDialog *PathDialog;
 
-    // How many photos a run makes at once (the files do not depend on it):
-    // one per core, as with the command-line tool.
-    int PublishJobs;
+    // How many photos a run makes at once (the files do not depend on it).
+    // One: the run stays on the GUI thread, and Cancel stops after the one
+    // photo in progress.
+    int PublishJobs = 1;
 
     // Appends one item per path, in the given order.
     void AddPhotoItems(const QStringList &files);
