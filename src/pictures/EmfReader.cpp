@@ -7,6 +7,7 @@
 
 // Std
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -210,7 +211,8 @@ std::optional<TMetaRegion> TEmfPlayer::Region(const TMetaBytes &r, qint64 sizeOf
     for (qint64 i = 0; i < count; ++i) {
         const qint64 off = headerSize + i * 16;
         const qint64 l = data.S32(off), t = data.S32(off + 4), rr = data.S32(off + 8), b = data.S32(off + 12);
-        if (rr > l && b > t && rr - l < (qint64(1) << 30) && b - t < (qint64(1) << 30))
+        const qint64 limit = qint64(1) << 28;
+        if (rr > l && b > t && l > -limit && t > -limit && rr < limit && b < limit)
             rects << QRect(int(l), int(t), int(rr - l), int(b - t));
     }
     TMetaRegion region;
@@ -666,5 +668,7 @@ void PlayEmf(const QByteArray &data, const TEmfHeader &header, TMetaEngine &engi
         }
     } catch (const TMetaStop &) {
         // The drawing ends here; what was drawn before stays.
+    } catch (const std::bad_alloc &) {
+        // So does a record too large for the memory left.
     }
 }

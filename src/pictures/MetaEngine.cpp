@@ -788,6 +788,8 @@ void TMetaEngine::OffsetClipRgn(QPointF d)
         return;
     const QPointF v = FTransform.map(d) - FTransform.map(QPointF(0, 0));
     FState.Clip->translate(ClampRound(v.x()), ClampRound(v.y()));
+    // Keep repeated offsets from carrying the region beyond integer range.
+    *FState.Clip &= Everything();
     FClipDirty = true;
 }
 
@@ -1715,8 +1717,6 @@ const TMetaEngine::TFontCacheEntry &TMetaEngine::FontFor(const TMetaFont &font, 
     f.setPixelSize(pixels);
     f.setWeight(QFont::Weight(std::clamp(font.Weight > 0 ? font.Weight : 400, 1, 1000)));
     f.setItalic(font.Italic);
-    f.setUnderline(font.Underline);
-    f.setStrikeOut(font.StrikeOut);
     f.setKerning(false);
     entry->Font = f;
     entry->Raw = QRawFont::fromFont(f);
@@ -1884,8 +1884,6 @@ void TMetaEngine::TextOut(const TMetaText &t)
         run.setRawFont(raw);
         run.setGlyphIndexes(glyphs);
         run.setPositions(positions);
-        run.setUnderline(font.Underline);
-        run.setStrikeOut(font.StrikeOut);
         FPainter.drawGlyphRun(QPointF(0, 0), run);
     } else {
         FPainter.setFont(entry.Font);
@@ -1899,6 +1897,17 @@ void TMetaEngine::TextOut(const TMetaText &t)
             }
             x += advances[i];
         }
+    }
+
+    // Underline and strike-out run along the whole text, in its frame.
+    if (font.Underline || font.StrikeOut) {
+        const QFontMetricsF metrics(entry.Font);
+        const double thickness = std::max(1.0, metrics.lineWidth() * k);
+        FPainter.setTransform(frame);
+        if (font.Underline)
+            FPainter.fillRect(QRectF(x0, baseline + metrics.underlinePos() * k, width, thickness), FState.TextColor);
+        if (font.StrikeOut)
+            FPainter.fillRect(QRectF(x0, baseline - metrics.strikeOutPos() * k, width, thickness), FState.TextColor);
     }
 
     if (updateCp) {
@@ -2150,15 +2159,15 @@ void TMetaEngine::RopBlit(const QRectF &dest, const QImage *source, const QRectF
                 quint32 s = 0;
                 bool maskBit = true;
                 if (!sourceImage.isNull()) {
-                    const int ix = std::clamp(int(std::floor(src.x() + u * src.width())), 0, sourceImage.width() - 1);
-                    const int iy = std::clamp(int(std::floor(src.y() + v * src.height())), 0, sourceImage.height() - 1);
+                    const int ix = int(std::clamp(std::floor(src.x() + u * src.width()), 0.0, sourceImage.width() - 1.0));
+                    const int iy = int(std::clamp(std::floor(src.y() + v * src.height()), 0.0, sourceImage.height() - 1.0));
                     s = sourceImage.pixel(ix, iy) & 0xFFFFFF;
                 }
                 if (!maskImage.isNull()) {
-                    const int mx = int(std::floor(maskOrigin.x() + u * src.width()));
-                    const int my = int(std::floor(maskOrigin.y() + v * src.height()));
+                    const double mx = std::floor(maskOrigin.x() + u * src.width());
+                    const double my = std::floor(maskOrigin.y() + v * src.height());
                     maskBit = mx >= 0 && my >= 0 && mx < maskImage.width() && my < maskImage.height()
-                              && qGray(maskImage.pixel(mx, my)) >= 128;
+                              && qGray(maskImage.pixel(int(mx), int(my))) >= 128;
                 }
                 quint32 p = solid & 0xFFFFFF;
                 if (!pattern.isNull()) {

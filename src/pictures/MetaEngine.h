@@ -426,7 +426,6 @@ private:
     bool FAxisAligned = true;
     bool FTransformDirty = true;
     bool FClipDirty = true;
-    bool FPainterIdentity = false;  // the painter currently draws in canvas pixels
 
     QPainterPath FPath;             // in canvas pixels
     bool FInPath = false;

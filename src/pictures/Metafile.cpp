@@ -23,17 +23,21 @@ bool FitsBitmapLimit(qint64 width, qint64 height)
 QSize MetafileCanvasSize(QSizeF natural)
 {
     const double nw = std::clamp(natural.width(), 1.0, 1e9), nh = std::clamp(natural.height(), 1.0, 1e9);
-    qint64 w = std::max<qint64>(1, qint64(std::nearbyint(nw)));
-    qint64 h = std::max<qint64>(1, qint64(std::nearbyint(nh)));
-    if (!FitsBitmapLimit(w, h)) {
-        double f = std::sqrt(double(kMaxBitmapBytes) / (3.0 * nw * nh));
-        do {
-            w = std::max<qint64>(1, qint64(std::floor(nw * f)));
-            h = std::max<qint64>(1, qint64(std::floor(nh * f)));
-            f *= 0.999;
-        } while (!FitsBitmapLimit(w, h));
+    const auto scaled = [nw, nh](double f) {
+        return QSize(int(std::max(1.0, std::floor(nw * f))), int(std::max(1.0, std::floor(nh * f))));
+    };
+    const qint64 w = std::max<qint64>(1, qint64(std::nearbyint(nw)));
+    const qint64 h = std::max<qint64>(1, qint64(std::nearbyint(nh)));
+    if (FitsBitmapLimit(w, h))
+        return QSize(int(w), int(h));
+    // The largest scale whose canvas fits, found by halving the interval.
+    double low = 0, high = std::sqrt(double(kMaxBitmapBytes) / (3.0 * nw * nh)) * 1.01;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (low + high) / 2;
+        const QSize s = scaled(mid);
+        (FitsBitmapLimit(s.width(), s.height()) ? low : high) = mid;
     }
-    return QSize(int(w), int(h));
+    return scaled(low);
 }
 
 QImage RenderMetafile(const QByteArray &data, MetafileKind kind)

@@ -7,6 +7,7 @@
 
 // Std
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -560,5 +561,7 @@ void PlayWmf(const QByteArray &data, const TWmfHeader &header, TMetaEngine &engi
         }
     } catch (const TMetaStop &) {
         // The drawing ends here; what was drawn before stays.
+    } catch (const std::bad_alloc &) {
+        // So does a record too large for the memory left.
     }
 }
