@@ -1692,28 +1692,26 @@ QString TMetaEngine::MapSymbolText(const QString &text) const
     return out;
 }
 
-const TMetaEngine::TFontCacheEntry &TMetaEngine::FontFor(const TMetaFont &font, double emPixels)
+std::shared_ptr<const TMetaEngine::TFontCacheEntry> TMetaEngine::FontFor(const TMetaFont &font, double emPixels)
 {
     const int pixels = std::max(1, int(std::lround(emPixels)));
-    const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
                             .arg(font.Face)
                             .arg(font.PitchAndFamily)
                             .arg(font.Weight)
-                            .arg(int(font.Italic) | int(font.Underline) << 1 | int(font.StrikeOut) << 2)
-                            .arg(pixels)
-                            .arg(font.Charset)
-                            .arg(0);
+                            .arg(int(font.Italic))
+                            .arg(pixels);
     if (auto it = FFonts.constFind(key); it != FFonts.constEnd())
-        return **it;
+        return *it;
     if (FFonts.size() > 256)
         FFonts.clear();
+    // Symbol and Wingdings text has become Unicode signs; DejaVu has most.
+    const bool signs = font.Face.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0
+                       || font.Face.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive);
     auto entry = std::make_shared<TFontCacheEntry>();
-    entry->Symbol = font.Face.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0;
-    entry->Wingdings = font.Face.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive);
     QFont f;
-    f.setFamilies(entry->Symbol || entry->Wingdings
-                      ? QStringList{QStringLiteral("DejaVu Serif"), QStringLiteral("DejaVu Sans")}
-                      : FamiliesFor(font.Face, font.PitchAndFamily));
+    f.setFamilies(signs ? QStringList{QStringLiteral("DejaVu Serif"), QStringLiteral("DejaVu Sans")}
+                        : FamiliesFor(font.Face, font.PitchAndFamily));
     f.setPixelSize(pixels);
     f.setWeight(QFont::Weight(std::clamp(font.Weight > 0 ? font.Weight : 400, 1, 1000)));
     f.setItalic(font.Italic);
@@ -1721,68 +1719,37 @@ const TMetaEngine::TFontCacheEntry &TMetaEngine::FontFor(const TMetaFont &font, 
     entry->Font = f;
     entry->Raw = QRawFont::fromFont(f);
     FFonts.insert(key, entry);
-    return *entry;
+    return entry;
 }
 
-// Text is laid out along its baseline in canvas pixels: the glyphs are
-// drawn upright (rotated only by the escapement and a rotating world
-// transform), at the font height the mapping gives, advanced by the file's
-// character spacing where it has one.
-void TMetaEngine::TextOut(const TMetaText &t)
+// The font's character height in canvas pixels: a negative height is the
+// character height, a positive one the whole cell's, 0 a screen's default.
+double TMetaEngine::TextEm(const TMetaFont &font, double scaleY)
 {
-    UpdateTransform();
-    if (!FInvertible)
-        return;
-    const quint32 align = FState.TextAlign;
-    const bool updateCp = align & Gdi::TA_UPDATECP;
-    const QPointF ref = updateCp ? FState.Position : t.Ref;
-    QString text = t.Text.left(kMaxTextLength);
-    ChargePoints(text.size());
-
-    if (t.Rect && (t.Options & Gdi::ETO_OPAQUE) && !FInPath) {
-        ApplyClip();
-        FillCanvasRegion(LogicalRectRegion(*t.Rect), QBrush(FState.BkColor), QPainter::CompositionMode_SourceOver);
+    if (font.Height < 0)
+        return -font.Height * scaleY;
+    if (font.Height > 0) {
+        const auto probe = FontFor(font, 100);
+        const double cell = probe->Raw.isValid() ? probe->Raw.ascent() + probe->Raw.descent() : 100;
+        return font.Height * scaleY * (cell > 0 ? 100 / cell : 1);
     }
-    // Glyph numbers belong to the writer's font, which we do not have.
-    if (text.isEmpty() || FInPath || (t.Options & Gdi::ETO_GLYPH_INDEX))
-        return;
-    text = MapSymbolText(text);
+    return 16;
+}
 
-    const QPointF origin = FTransform.map(QPointF(0, 0));
-    const QPointF ex = FTransform.map(QPointF(1, 0)) - origin;
-    const QPointF ey = FTransform.map(QPointF(0, 1)) - origin;
-    const double sx = std::hypot(ex.x(), ex.y()), sy = std::hypot(ey.x(), ey.y());
-    const TMetaFont &font = FState.Font;
+// Chooses the glyphs and the advance of every character along the baseline,
+// in canvas pixels: the file's advances where it gives them, the font's
+// otherwise (with the extra character and word spacing).
+TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString text, double em, double scaleX)
+{
+    TTextLayout l;
+    l.Entry = FontFor(FState.Font, em);
+    const QRawFont &raw = l.Entry->Raw;
+    l.K = em / std::max(1, int(std::lround(em)));
+    if (FState.Font.Width != 0 && raw.isValid() && raw.averageCharWidth() > 0)
+        l.Stretch = std::clamp(std::fabs(FState.Font.Width) * scaleX / (raw.averageCharWidth() * l.K), 0.05, 20.0);
 
-    double em;
-    if (font.Height < 0) {
-        em = -font.Height * sy;
-    } else if (font.Height > 0) {
-        const TFontCacheEntry &probe = FontFor(font, 100);
-        const double cell = probe.Raw.isValid() ? probe.Raw.ascent() + probe.Raw.descent() : 100;
-        em = font.Height * sy * (cell > 0 ? 100 / cell : 1);
-    } else {
-        em = 16;    // the default font of a screen
-    }
-    if (!std::isfinite(em) || em < 0.5)
-        return;
-    em = std::min(em, 16384.0);
-    const TFontCacheEntry &entry = FontFor(font, em);
-    const QRawFont &raw = entry.Raw;
-    const double k = em / std::max(1, int(std::lround(em)));
-
-    double stretch = 1;
-    if (font.Width != 0 && raw.isValid() && raw.averageCharWidth() > 0)
-        stretch = std::clamp(std::fabs(font.Width) * sx / (raw.averageCharWidth() * k), 0.05, 20.0);
-
-    // Advances along the baseline, in canvas pixels.
     const qsizetype n = text.size();
-    QVector<double> advances(n, 0);
-    QVector<double> shifts(n, 0);
     QVector<bool> wide(n, false);
-    const bool useDx = t.Dx.size() >= n;
-    QVector<quint32> glyphs;
-    bool glyphRun = raw.isValid();
     for (qsizetype i = 0; i < n && raw.isValid(); ++i) {
         // Full-width forms of East Asian fonts fall back to their plain
         // look-alikes, centred in their wide cell.
@@ -1795,67 +1762,145 @@ void TMetaEngine::TextOut(const TMetaText &t)
             text[i] = plain[0];
         }
     }
+    l.GlyphRun = raw.isValid();
     for (QChar ch : text) {
         if (ch.isSurrogate() || !raw.supportsCharacter(ch))
-            glyphRun = false;
+            l.GlyphRun = false;
     }
-    if (glyphRun) {
-        glyphs = raw.glyphIndexesForString(text);
-        if (glyphs.size() != n)
-            glyphRun = false;
+    if (l.GlyphRun) {
+        l.Glyphs = raw.glyphIndexesForString(text);
+        l.GlyphRun = l.Glyphs.size() == n;
     }
-    if (useDx) {
-        for (qsizetype i = 0; i < n; ++i)
-            advances[i] = std::isfinite(t.Dx[i]) ? t.Dx[i] * sx : 0;
+    QVector<QPointF> natural;
+    if (l.GlyphRun) {
+        natural = raw.advancesForGlyphIndexes(l.Glyphs);
     } else {
-        QVector<QPointF> natural;
-        if (glyphRun) {
-            natural = raw.advancesForGlyphIndexes(glyphs);
-        } else {
-            const QFontMetricsF metrics(entry.Font);
-            for (QChar ch : text)
-                natural << QPointF(metrics.horizontalAdvance(ch), 0);
+        const QFontMetricsF metrics(l.Entry->Font);
+        for (QChar ch : text)
+            natural << QPointF(metrics.horizontalAdvance(ch), 0);
+    }
+
+    l.Advances.fill(0, n);
+    l.Shifts.fill(0, n);
+    const double unit = l.K * l.Stretch;
+    if (t.Dx.size() >= n) {
+        for (qsizetype i = 0; i < n; ++i) {
+            l.Advances[i] = std::isfinite(t.Dx[i]) ? t.Dx[i] * scaleX : 0;
+            if (wide[i] && i < natural.size())
+                l.Shifts[i] = std::max(0.0, (std::min(l.Advances[i], em) - natural[i].x() * unit) / 2);
         }
-        const double breakExtra = FState.BreakCount > 0 ? FState.BreakExtra * sx / FState.BreakCount : 0;
+    } else {
+        const double breakExtra = FState.BreakCount > 0 ? FState.BreakExtra * scaleX / FState.BreakCount : 0;
         for (qsizetype i = 0; i < n && i < natural.size(); ++i) {
-            advances[i] = natural[i].x() * k * stretch + FState.CharExtra * sx;
+            l.Advances[i] = natural[i].x() * unit + FState.CharExtra * scaleX;
             if (text[i] == QLatin1Char(' '))
-                advances[i] += breakExtra;
+                l.Advances[i] += breakExtra;
         }
     }
-    if (glyphRun && useDx) {
-        const QVector<QPointF> natural = raw.advancesForGlyphIndexes(glyphs);
-        for (qsizetype i = 0; i < n && i < natural.size(); ++i) {
-            if (wide[i])
-                shifts[i] = std::max(0.0, (std::min(advances[i], em) - natural[i].x() * k * stretch) / 2);
+    for (double a : l.Advances)
+        l.Width += a;
+    l.Ascent = (raw.isValid() ? raw.ascent() : em * 0.9) * l.K;
+    l.Descent = (raw.isValid() ? raw.descent() : em * 0.2) * l.K;
+    l.Text = text;
+    return l;
+}
+
+// Draws the laid-out text in its frame (canvas pixels along the baseline,
+// origin at the reference point), starting at x0 on the given baseline.
+void TMetaEngine::DrawTextRun(const TTextLayout &l, const QTransform &frame, double x0, double baseline)
+{
+    const qsizetype n = l.Text.size();
+    const double unitX = l.K * l.Stretch;
+    FPainter.setTransform(QTransform::fromScale(unitX, l.K) * frame);
+    FPainter.setPen(FState.TextColor);
+    FPainter.setBrush(Qt::NoBrush);
+    double x = x0;
+    if (l.GlyphRun) {
+        QVector<QPointF> positions(n);
+        for (qsizetype i = 0; i < n; ++i) {
+            positions[i] = QPointF((x + l.Shifts[i]) / unitX, baseline / l.K);
+            x += l.Advances[i];
+        }
+        QGlyphRun run;
+        run.setRawFont(l.Entry->Raw);
+        run.setGlyphIndexes(l.Glyphs);
+        run.setPositions(positions);
+        FPainter.drawGlyphRun(QPointF(0, 0), run);
+    } else {
+        // Characters the font lacks: the painter finds another font.
+        FPainter.setFont(l.Entry->Font);
+        for (qsizetype i = 0; i < n; ++i) {
+            if (!l.Text[i].isLowSurrogate()) {
+                QString glyph(l.Text[i]);
+                if (l.Text[i].isHighSurrogate() && i + 1 < n)
+                    glyph += l.Text[i + 1];
+                FPainter.drawText(QPointF(x / unitX, baseline / l.K), glyph);
+            }
+            x += l.Advances[i];
         }
     }
-    double width = 0;
-    for (double a : advances)
-        width += a;
-    if (!std::isfinite(width))
+    // Underline and strike-out run along the whole text.
+    const TMetaFont &font = FState.Font;
+    if (font.Underline || font.StrikeOut) {
+        const QFontMetricsF metrics(l.Entry->Font);
+        const double thickness = std::max(1.0, metrics.lineWidth() * l.K);
+        FPainter.setTransform(frame);
+        if (font.Underline)
+            FPainter.fillRect(QRectF(x0, baseline + metrics.underlinePos() * l.K, l.Width, thickness), FState.TextColor);
+        if (font.StrikeOut)
+            FPainter.fillRect(QRectF(x0, baseline - metrics.strikeOutPos() * l.K, l.Width, thickness), FState.TextColor);
+    }
+}
+
+// Text is laid out along its baseline in canvas pixels: the glyphs are
+// drawn upright (rotated only by the escapement and a rotating world
+// transform), at the font height the mapping gives, placed around the
+// reference point as the text alignment says.
+void TMetaEngine::TextOut(const TMetaText &t)
+{
+    UpdateTransform();
+    if (!FInvertible)
+        return;
+    const quint32 align = FState.TextAlign;
+    const bool updateCp = align & Gdi::TA_UPDATECP;
+    const QPointF ref = updateCp ? FState.Position : t.Ref;
+    const QString text = t.Text.left(kMaxTextLength);
+    ChargePoints(text.size());
+
+    if (t.Rect && (t.Options & Gdi::ETO_OPAQUE) && !FInPath)
+        FillCanvasRegion(LogicalRectRegion(*t.Rect), QBrush(FState.BkColor), QPainter::CompositionMode_SourceOver);
+    // Glyph numbers belong to the writer's font, which we do not have.
+    if (text.isEmpty() || FInPath || (t.Options & Gdi::ETO_GLYPH_INDEX))
         return;
 
-    const double ascent = (raw.isValid() ? raw.ascent() : em * 0.9) * k;
-    const double descent = (raw.isValid() ? raw.descent() : em * 0.2) * k;
+    const QPointF origin = FTransform.map(QPointF(0, 0));
+    const QPointF ex = FTransform.map(QPointF(1, 0)) - origin;
+    const QPointF ey = FTransform.map(QPointF(0, 1)) - origin;
+    const double em = TextEm(FState.Font, std::hypot(ey.x(), ey.y()));
+    if (!std::isfinite(em) || em < 0.5)
+        return;
+    const TTextLayout l = LayOutText(t, MapSymbolText(text), std::min(em, 16384.0), std::hypot(ex.x(), ex.y()));
+    if (!std::isfinite(l.Width))
+        return;
+
     double x0 = 0;
     switch (align & Gdi::TA_CENTER) {
-    case Gdi::TA_RIGHT: x0 = -width; break;
-    case Gdi::TA_CENTER: x0 = -width / 2; break;
+    case Gdi::TA_RIGHT: x0 = -l.Width; break;
+    case Gdi::TA_CENTER: x0 = -l.Width / 2; break;
     default: break;
     }
     double baseline = 0;
     switch (align & Gdi::TA_BASELINE) {
     case Gdi::TA_BASELINE: baseline = 0; break;
-    case Gdi::TA_BOTTOM: baseline = -descent; break;
-    default: baseline = ascent; break;
+    case Gdi::TA_BOTTOM: baseline = -l.Descent; break;
+    default: baseline = l.Ascent; break;
     }
-
     const double baseAngle = FAxisAligned ? 0 : std::atan2(ex.y(), ex.x());
-    const double angle = baseAngle - font.Escapement / 10.0 * kPi / 180;
+    const double angle = baseAngle - FState.Font.Escapement / 10.0 * kPi / 180;
     const QPointF p = FTransform.map(ref);
     const QTransform frame(std::cos(angle), std::sin(angle), -std::sin(angle), std::cos(angle), p.x(), p.y());
-    ChargeArea(frame.mapRect(QRectF(x0, baseline - ascent, width, ascent + descent)));
+    const QRectF cell(x0, baseline - l.Ascent, l.Width, l.Ascent + l.Descent);
+    ChargeArea(frame.mapRect(cell));
 
     ApplyClip();
     if (t.Rect && (t.Options & Gdi::ETO_CLIPPED)) {
@@ -1867,56 +1912,16 @@ void TMetaEngine::TextOut(const TMetaText &t)
     FPainter.setOpacity(1.0);
     if (FState.BkOpaque) {
         FPainter.setTransform(frame);
-        FPainter.fillRect(QRectF(x0, baseline - ascent, width, ascent + descent), FState.BkColor);
+        FPainter.fillRect(cell, FState.BkColor);
     }
-    FPainter.setTransform(QTransform::fromScale(k * stretch, k) * frame);
-    FPainter.setPen(FState.TextColor);
-    FPainter.setBrush(Qt::NoBrush);
-    const double unitX = k * stretch;
-    if (glyphRun) {
-        QVector<QPointF> positions(n);
-        double x = x0;
-        for (qsizetype i = 0; i < n; ++i) {
-            positions[i] = QPointF((x + shifts[i]) / unitX, baseline / k);
-            x += advances[i];
-        }
-        QGlyphRun run;
-        run.setRawFont(raw);
-        run.setGlyphIndexes(glyphs);
-        run.setPositions(positions);
-        FPainter.drawGlyphRun(QPointF(0, 0), run);
-    } else {
-        FPainter.setFont(entry.Font);
-        double x = x0;
-        for (qsizetype i = 0; i < n; ++i) {
-            if (!text[i].isLowSurrogate()) {
-                QString glyph(text[i]);
-                if (text[i].isHighSurrogate() && i + 1 < n)
-                    glyph += text[i + 1];
-                FPainter.drawText(QPointF(x / unitX, baseline / k), glyph);
-            }
-            x += advances[i];
-        }
-    }
-
-    // Underline and strike-out run along the whole text, in its frame.
-    if (font.Underline || font.StrikeOut) {
-        const QFontMetricsF metrics(entry.Font);
-        const double thickness = std::max(1.0, metrics.lineWidth() * k);
-        FPainter.setTransform(frame);
-        if (font.Underline)
-            FPainter.fillRect(QRectF(x0, baseline + metrics.underlinePos() * k, width, thickness), FState.TextColor);
-        if (font.StrikeOut)
-            FPainter.fillRect(QRectF(x0, baseline - metrics.strikeOutPos() * k, width, thickness), FState.TextColor);
-    }
+    DrawTextRun(l, frame, x0, baseline);
 
     if (updateCp) {
-        double move = 0;
-        switch (align & Gdi::TA_CENTER) {
-        case Gdi::TA_RIGHT: move = -width; break;
-        case Gdi::TA_CENTER: move = 0; break;
-        default: move = width; break;
-        }
+        // Left-aligned text moves the position past its end, right-aligned
+        // text before its start.
+        const double move = (align & Gdi::TA_CENTER) == Gdi::TA_RIGHT    ? -l.Width
+                            : (align & Gdi::TA_CENTER) == Gdi::TA_CENTER ? 0
+                                                                        : l.Width;
         FState.Position = FInverse.map(frame.map(QPointF(move, 0)));
     }
 }

@@ -374,8 +374,6 @@ private:
     {
         QFont Font;
         QRawFont Raw;
-        bool Symbol = false;
-        bool Wingdings = false;
     };
 
     void UpdateTransform();
@@ -409,7 +407,23 @@ private:
     QPainterPath ArcPath(const QRectF &box, QPointF start, QPointF end, TArcKind kind, QPointF *arcStart,
                          QPointF *arcEnd) const;
 
-    const TFontCacheEntry &FontFor(const TMetaFont &font, double emPixels);
+    struct TTextLayout
+    {
+        QString Text;
+        std::shared_ptr<const TFontCacheEntry> Entry;
+        bool GlyphRun = false;
+        QVector<quint32> Glyphs;
+        QVector<double> Advances;   // canvas pixels along the baseline
+        QVector<double> Shifts;     // of characters centred in a wide cell
+        double Width = 0;
+        double Ascent = 0, Descent = 0;
+        double K = 1;               // canvas pixels per pixel of the font
+        double Stretch = 1;         // the font's width against its natural one
+    };
+    double TextEm(const TMetaFont &font, double scaleY);
+    TTextLayout LayOutText(const TMetaText &t, QString text, double em, double scaleX);
+    void DrawTextRun(const TTextLayout &layout, const QTransform &frame, double x0, double baseline);
+    std::shared_ptr<const TFontCacheEntry> FontFor(const TMetaFont &font, double emPixels);
     QString MapSymbolText(const QString &text) const;
 
     QImage &FCanvas;

@@ -80,7 +80,7 @@ QByteArray SelectClipRegion(const QVector<QRect> &rects, int mode)
 }
 
 // A font record: height in logical units, face name.
-QByteArray Font(quint32 index, int height, const QString &face, int escapement = 0)
+QByteArray Font(quint32 index, int height, const QString &face, int escapement = 0, bool underline = false)
 {
     QByteArray b;
     Put32(b, index);
@@ -89,7 +89,7 @@ QByteArray Font(quint32 index, int height, const QString &face, int escapement =
     Put32(b, escapement);
     Put32(b, escapement);
     Put32(b, 400);
-    Put32(b, 0x01000000);    // italic 0, underline 0, strike-out 0, charset 1
+    Put32(b, underline ? 0x01000100 : 0x01000000);    // italic, underline, strike-out, charset 1
     Put32(b, 0);
     for (int i = 0; i < 32; ++i)
         Put16(b, i < face.size() ? face[i].unicode() : 0);
@@ -189,6 +189,7 @@ private slots:
     void symbolFontDrawsGreek();
     void damagedRecordKeepsEarlierDrawing_data();
     void damagedRecordKeepsEarlierDrawing();
+    void workLimitEndsTheDrawing();
 };
 
 void tst_EmfReader::pixels_data()
@@ -427,9 +428,9 @@ void tst_EmfReader::textAlignment()
 
 void tst_EmfReader::textBackgroundAndRotation()
 {
-    auto render = [](int bkMode, int escapement, const QVector<int> &dx) {
+    auto render = [](int bkMode, int escapement, const QVector<int> &dx, bool underline = false) {
         return Render(Emf()
-                          .Raw(EXTCREATEFONTINDIRECTW, Font(1, -20, QStringLiteral("Arial"), escapement))
+                          .Raw(EXTCREATEFONTINDIRECTW, Font(1, -20, QStringLiteral("Arial"), escapement, underline))
                           .Select(1)
                           .Rec(SETBKMODE, {bkMode})
                           .Rec(SETBKCOLOR, {Rgb(0, 255, 0)})
@@ -447,6 +448,10 @@ void tst_EmfReader::textBackgroundAndRotation()
     QVERIFY(flat.width() > flat.height());
     QVERIFY(up.height() > up.width());
     QVERIFY(up.bottom() <= 61 && up.right() < 40);
+    // The underline turns with the text (it once stayed level, far off).
+    const QRect underlined = Ink(render(1, 900, {}, true));
+    QVERIFY(underlined.width() > up.width());
+    QVERIFY(underlined.right() <= 26 && underlined.height() <= up.height() + 4);
     // The file's advances place the characters.
     const QRect spaced = Ink(render(1, 0, {30, 30, 30}));
     QVERIFY2(flat.width() < 50 && spaced.width() > 65, qPrintable(QString::number(spaced.width())));
@@ -505,6 +510,11 @@ void tst_EmfReader::damagedRecordKeepsEarlierDrawing_data()
     for (int i = 0; i < 5000; ++i)
         saves.Rec(SAVEDC, {});
     QTest::newRow("saved states without end") << after(saves);
+    QByteArray cheap;    // one record that changes nothing, past the record limit
+    Put32(cheap, 18);
+    Put32(cheap, 12);
+    Put32(cheap, 1);
+    QTest::newRow("too many records") << after(Emf(before).Bytes(cheap.repeated(4000001)));
     QTest::newRow("no end record") << Emf(before).Finish(false);
 }
 
@@ -514,6 +524,24 @@ void tst_EmfReader::damagedRecordKeepsEarlierDrawing()
     const QImage image = Render(file);
     QCOMPARE(At(image, 10, 10), kRed);
     QCOMPARE(At(image, 50, 50), kWhite);
+}
+
+// Drawing is bounded: after many covers of the whole picture the rest of
+// the file is left out.
+void tst_EmfReader::workLimitEndsTheDrawing()
+{
+    QByteArray fill;
+    Put32(fill, 43);
+    Put32(fill, 24);
+    for (int v : {0, 0, 96, 96})
+        Put32(fill, v);
+    const QImage image = Render(RedFill().Bytes(fill.repeated(20000)).Brush(2, 0, Rgb(0, 0, 255)).Select(2)
+                                    .Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(image, 50, 50), kRed);
+    // The same drawing a little shorter is done whole.
+    const QImage whole = Render(RedFill().Bytes(fill.repeated(200)).Brush(2, 0, Rgb(0, 0, 255)).Select(2)
+                                    .Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(whole, 50, 50), kBlue);
 }
 
 QTEST_MAIN(tst_EmfReader)
