@@ -2,7 +2,6 @@
 
 // Local
 #include "AppError.h"
-#include "BmpDecoder.h"
 #include "MetaEngine.h"
 
 // Std
@@ -139,56 +138,14 @@ void TEmfPlayer::PolyDraw(const TMetaBytes &r, bool small)
 }
 
 // The bitmap of a record: header and colour table at one offset, rows at
-// another, both inside the record. Palette-indexed colour tables take their
-// colours from the selected palette.
+// another, both inside the record.
 std::optional<TMetaBitmap> TEmfPlayer::Dib(const TMetaBytes &r, qint64 fieldsOffset, quint32 usage, bool keepAlpha)
 {
     const qint64 offBmi = r.U32(fieldsOffset), cbBmi = r.U32(fieldsOffset + 4);
     const qint64 offBits = r.U32(fieldsOffset + 8), cbBits = r.U32(fieldsOffset + 12);
     if (cbBmi == 0)
         return std::nullopt;
-    QByteArray info = r.View(offBmi, cbBmi).toByteArray();
-    const QByteArrayView bits = r.View(offBits, cbBits);
-    const TMetaBytes header(info.constData(), info.size());
-    if (!header.Has(0, 12))
-        return std::nullopt;
-    const quint32 headerSize = header.U32(0);
-    qint64 width = 0, height = 0;
-    int bitCount = 0;
-    qint64 colorsUsed = 0;
-    if (headerSize == 12) {
-        width = header.U16(4);
-        height = header.S16(6);
-        bitCount = header.U16(10);
-    } else if (headerSize >= 40 && header.Has(0, 40)) {
-        width = header.S32(4);
-        height = header.S32(8);
-        bitCount = header.U16(14);
-        colorsUsed = header.U32(32);
-    } else {
-        return std::nullopt;
-    }
-    if (!FEngine.AcceptBitmap(std::llabs(width), std::llabs(height)))
-        return std::nullopt;
-    if (usage == 1 && bitCount <= 8 && headerSize >= 40) {
-        const qint64 entries = colorsUsed > 0 ? std::min<qint64>(colorsUsed, 256) : (qint64(1) << bitCount);
-        if (!header.Has(headerSize, entries * 2))
-            return std::nullopt;
-        QByteArray table;
-        for (qint64 i = 0; i < entries; ++i) {
-            const QRgb rgb = FEngine.PaletteColor(header.U16(headerSize + i * 2));
-            table.append(char(qBlue(rgb))).append(char(qGreen(rgb))).append(char(qRed(rgb))).append('\0');
-        }
-        info = info.left(headerSize) + table;
-    }
-    try {
-        TMetaBitmap bitmap;
-        bitmap.Image = DecodeDib(info, bits, keepAlpha);
-        bitmap.BottomUp = height > 0;
-        return bitmap;
-    } catch (const AppError &) {
-        return std::nullopt;
-    }
+    return FEngine.DecodeBitmap(r.View(offBmi, cbBmi), r.View(offBits, cbBits), usage, keepAlpha, false);
 }
 
 // Region data: a header (size, type, count, size, bounds) and the

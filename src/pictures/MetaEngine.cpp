@@ -1,5 +1,9 @@
 #include "MetaEngine.h"
 
+// Local
+#include "AppError.h"
+#include "BmpDecoder.h"
+
 // Qt
 #include <QFontDatabase>
 #include <QGlyphRun>
@@ -248,6 +252,51 @@ bool TMetaEngine::AcceptBitmap(qint64 width, qint64 height)
     if (FWork > FWorkLimit)
         throw TMetaStop();
     return true;
+}
+
+std::optional<TMetaBitmap> TMetaEngine::DecodeBitmap(QByteArrayView info, QByteArrayView bits, quint32 usage,
+                                                     bool keepAlpha, bool packed)
+{
+    const TMetaBytes header(info.data(), info.size());
+    if (!header.Has(0, 12))
+        return std::nullopt;
+    const quint32 headerSize = header.U32(0);
+    qint64 width = 0, height = 0, colorsUsed = 0;
+    int bitCount = 0;
+    if (headerSize == 12) {
+        width = header.U16(4);
+        height = header.S16(6);
+        bitCount = header.U16(10);
+    } else if (headerSize >= 40 && header.Has(0, 40)) {
+        width = header.S32(4);
+        height = header.S32(8);
+        bitCount = header.U16(14);
+        colorsUsed = header.U32(32);
+    } else {
+        return std::nullopt;
+    }
+    if (!AcceptBitmap(std::llabs(width), std::llabs(height)))
+        return std::nullopt;
+    QByteArray data = info.toByteArray();
+    if (usage == 1 && bitCount <= 8 && headerSize >= 40) {
+        const qint64 entries = colorsUsed > 0 ? std::min<qint64>(colorsUsed, 256) : (qint64(1) << bitCount);
+        if (!header.Has(headerSize, entries * 2))
+            return std::nullopt;
+        QByteArray table;
+        for (qint64 i = 0; i < entries; ++i) {
+            const QRgb rgb = PaletteColor(header.U16(headerSize + i * 2));
+            table.append(char(qBlue(rgb))).append(char(qGreen(rgb))).append(char(qRed(rgb))).append('\0');
+        }
+        data = data.left(headerSize) + table + (packed ? data.mid(headerSize + entries * 2) : QByteArray());
+    }
+    try {
+        TMetaBitmap bitmap;
+        bitmap.Image = packed ? DecodePackedDib(data, keepAlpha) : DecodeDib(data, bits, keepAlpha);
+        bitmap.BottomUp = height > 0;
+        return bitmap;
+    } catch (const AppError &) {
+        return std::nullopt;
+    }
 }
 
 void TMetaEngine::InitMapping(int mapMode, QPointF windowOrg, QPointF windowExt, QPointF viewportOrg,
@@ -809,6 +858,11 @@ void TMetaEngine::SelectClipRegion(const TMetaRegion *region, int mode)
 
 void TMetaEngine::SelectClipPath(int mode)
 {
+    // Without a path there is nothing to select: the clip stays.
+    if (FPath.isEmpty()) {
+        FInPath = false;
+        return;
+    }
     QRegion region;
     const Qt::FillRule rule = FState.Winding ? Qt::WindingFill : Qt::OddEvenFill;
     const QList<QPolygonF> polygons = FPath.toSubpathPolygons();

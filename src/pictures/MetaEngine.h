@@ -338,6 +338,13 @@ public:
     // (then the record is skipped).
     bool AcceptBitmap(qint64 width, qint64 height);
 
+    // The DIB of a record: header and colour table in info, rows in bits,
+    // or with packed all of it in info. Colour tables of palette indexes
+    // (usage 1) take their colours from the selected palette. Nothing when
+    // the bitmap is too large or not valid.
+    std::optional<TMetaBitmap> DecodeBitmap(QByteArrayView info, QByteArrayView bits, quint32 usage, bool keepAlpha,
+                                            bool packed);
+
 private:
     // What SaveDC keeps and RestoreDC brings back.
     struct TDcState

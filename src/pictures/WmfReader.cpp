@@ -2,7 +2,6 @@
 
 // Local
 #include "AppError.h"
-#include "BmpDecoder.h"
 #include "MetaEngine.h"
 
 // Std
@@ -82,49 +81,7 @@ QPolygonF TWmfPlayer::Points(const TMetaBytes &r, qint64 offset, qint64 count)
 // A packed DIB (header, colour table, rows) from offset to the record's end.
 std::optional<TMetaBitmap> TWmfPlayer::Dib(const TMetaBytes &r, qint64 offset, quint32 usage)
 {
-    const QByteArrayView packed = r.View(offset, r.Size() - offset);
-    const TMetaBytes header(packed.data(), packed.size());
-    if (!header.Has(0, 12))
-        return std::nullopt;
-    const quint32 headerSize = header.U32(0);
-    qint64 width = 0, height = 0;
-    int bitCount = 0;
-    qint64 colorsUsed = 0;
-    if (headerSize == 12) {
-        width = header.U16(4);
-        height = header.S16(6);
-        bitCount = header.U16(10);
-    } else if (headerSize >= 40 && header.Has(0, 40)) {
-        width = header.S32(4);
-        height = header.S32(8);
-        bitCount = header.U16(14);
-        colorsUsed = header.U32(32);
-    } else {
-        return std::nullopt;
-    }
-    if (!FEngine.AcceptBitmap(std::llabs(width), std::llabs(height)))
-        return std::nullopt;
-    QByteArray data = packed.toByteArray();
-    if (usage == 1 && bitCount <= 8 && headerSize >= 40) {
-        // Colour-table entries are indexes into the selected palette.
-        const qint64 entries = colorsUsed > 0 ? std::min<qint64>(colorsUsed, 256) : (qint64(1) << bitCount);
-        if (!header.Has(headerSize, entries * 2))
-            return std::nullopt;
-        QByteArray table;
-        for (qint64 i = 0; i < entries; ++i) {
-            const QRgb rgb = FEngine.PaletteColor(header.U16(headerSize + i * 2));
-            table.append(char(qBlue(rgb))).append(char(qGreen(rgb))).append(char(qRed(rgb))).append('\0');
-        }
-        data = data.left(headerSize) + table + data.mid(headerSize + entries * 2);
-    }
-    try {
-        TMetaBitmap bitmap;
-        bitmap.Image = DecodePackedDib(data);
-        bitmap.BottomUp = height > 0;
-        return bitmap;
-    } catch (const AppError &) {
-        return std::nullopt;
-    }
+    return FEngine.DecodeBitmap(r.View(offset, r.Size() - offset), QByteArrayView(), usage, false, true);
 }
 
 // A device-dependent bitmap: width, height, bytes per row, planes and bits
