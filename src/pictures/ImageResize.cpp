@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -448,6 +449,37 @@ Contributors MakeContributors(int srcSize, int dstSize, const ResizeKernel &kern
     }
     return result;
 }
+// A gallery resizes photo after photo of one size to one box, so the lists
+// (whose weights cost two sines each) are kept for the last few sizes, per
+// thread. Very long lists are not kept.
+std::shared_ptr<const Contributors> CachedContributors(int srcSize, int dstSize, std::uint8_t kernel)
+{
+    struct Entry
+    {
+        int SrcSize;
+        int DstSize;
+        std::uint8_t Kernel;
+        std::shared_ptr<const Contributors> Lists;
+    };
+    constexpr size_t kEntries = 4;
+    constexpr size_t kMaxKeptWeights = 1 << 20;
+    thread_local std::vector<Entry> cache;
+
+    for (size_t i = 0; i < cache.size(); ++i) {
+        if (cache[i].SrcSize == srcSize && cache[i].DstSize == dstSize && cache[i].Kernel == kernel) {
+            std::rotate(cache.begin(), cache.begin() + qsizetype(i), cache.begin() + qsizetype(i) + 1);
+            return cache.front().Lists;
+        }
+    }
+    auto lists = std::make_shared<const Contributors>(MakeContributors(srcSize, dstSize, kKernels[kernel]));
+    if (lists->Weights.size() <= kMaxKeptWeights) {
+        if (cache.size() == kEntries)
+            cache.pop_back();
+        cache.insert(cache.begin(), Entry{srcSize, dstSize, kernel, lists});
+    }
+    return lists;
+}
+
 // ---------------------------------------------------------------------------
 // The two passes, in SSE2 and (where the processor has it) AVX2. Both do the
 // same operations on each float lane in the same order, so they give the
@@ -496,39 +528,54 @@ inline void PixelToFloats(const uchar *pixel, float *to)
     to[3] = 0;
 }
 
-// Converts pixels [begin, end) of one source row into its lane of ext.
-void ConvertRowSse2(const uchar *row, int begin, int end, int width, float *to)
+// Converts pixels [begin, end) of the block's source rows into ext (which
+// points at pixel begin). Pixel by pixel, all rows together, so that each
+// pixel's 64 bytes are written at once.
+void ConvertBlockSse2(const uchar *const rows[kBlockRows], int begin, int end, int width, float *to)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i mask = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
     int j = begin;
     // Four bytes are read per pixel: not at the row's last pixel.
     for (; j < end && j + 1 < width; ++j, to += kPixelFloats) {
-        int bytes;
-        std::memcpy(&bytes, row + 3 * j, 4);
-        const __m128i v = _mm_and_si128(_mm_cvtsi32_si128(bytes), mask);
-        _mm_storeu_ps(to, _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero)));
+        for (int r = 0; r < kBlockRows; ++r) {
+            int bytes;
+            std::memcpy(&bytes, rows[r] + 3 * j, 4);
+            const __m128i v = _mm_and_si128(_mm_cvtsi32_si128(bytes), mask);
+            _mm_storeu_ps(to + 4 * r, _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero)));
+        }
     }
     for (; j < end; ++j, to += kPixelFloats)
-        PixelToFloats(row + 3 * j, to);
+        for (int r = 0; r < kBlockRows; ++r)
+            PixelToFloats(rows[r] + 3 * j, to + 4 * r);
 }
 
-__attribute__((target("avx2"))) void ConvertRowAvx2(const uchar *row, int begin, int end, int width, float *to)
+__attribute__((target("avx2"))) void ConvertBlockAvx2(const uchar *const rows[kBlockRows], int begin, int end, int width,
+                                                      float *to)
 {
+    static_assert(kBlockRows == 4);
     // Four pixels from 12 of 16 bytes read, each widened to blue, green,
     // red and a zero.
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     int j = begin;
     for (; j + 4 <= end && 3 * j + 16 <= 3 * width; j += 4, to += 4 * kPixelFloats) {
-        const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 3 * j)), spread);
-        const __m256 p01 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
-        const __m256 p23 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
-        _mm_storeu_ps(to, _mm256_castps256_ps128(p01));
-        _mm_storeu_ps(to + kPixelFloats, _mm256_extractf128_ps(p01, 1));
-        _mm_storeu_ps(to + 2 * kPixelFloats, _mm256_castps256_ps128(p23));
-        _mm_storeu_ps(to + 3 * kPixelFloats, _mm256_extractf128_ps(p23, 1));
+        // Two rows at a time: their pixels 0 and 1, and 2 and 3, regrouped
+        // per pixel into the pixel's half for those rows.
+        for (int r = 0; r < kBlockRows; r += 2) {
+            const __m128i u = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[r] + 3 * j)), spread);
+            const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[r + 1] + 3 * j)), spread);
+            const __m256 u01 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(u));
+            const __m256 v01 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
+            const __m256 u23 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(u, 8)));
+            const __m256 v23 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
+            float *half = to + 4 * r;
+            _mm256_storeu_ps(half, _mm256_permute2f128_ps(u01, v01, 0x20));
+            _mm256_storeu_ps(half + kPixelFloats, _mm256_permute2f128_ps(u01, v01, 0x31));
+            _mm256_storeu_ps(half + 2 * kPixelFloats, _mm256_permute2f128_ps(u23, v23, 0x20));
+            _mm256_storeu_ps(half + 3 * kPixelFloats, _mm256_permute2f128_ps(u23, v23, 0x31));
+        }
     }
-    ConvertRowSse2(row, j, end, width, to);
+    ConvertBlockSse2(rows, j, end, width, to);
 }
 
 // Columns [0, dw) of the block's four working rows. Sums start at 0 and add
@@ -707,16 +754,18 @@ __attribute__((target("avx2"))) void VerticalAvx2(const float *const *rows, cons
 class FilterPlan
 {
 public:
-    FilterPlan(const QImage &src, int dw, int dh, const ResizeKernel &kernel)
+    FilterPlan(const QImage &src, int dw, int dh, std::uint8_t kernel)
         : FSrc(src)
         , FSrcWidth(src.width())
         , FSrcHeight(src.height())
         , FDstWidth(dw)
         , FDstHeight(dh)
         , FAvx2(UseAvx2())
+        , FColumnLists(CachedContributors(FSrcWidth, dw, kernel))
+        , FRowLists(CachedContributors(FSrcHeight, dh, kernel))
+        , FColumns(*FColumnLists)
+        , FRows(*FRowLists)
     {
-        FColumns = MakeContributors(FSrcWidth, dw, kernel);
-        FRows = MakeContributors(FSrcHeight, dh, kernel);
 
         // The horizontal pass reads a float copy of the source rows widened
         // by their reflections, so that every column's list is one run.
@@ -805,19 +854,19 @@ private:
         const qint64 high = FColumns.High + 1;
         const qint64 inStart = std::clamp<qint64>(0, low, high + 1);
         const qint64 inEnd = std::clamp<qint64>(FSrcWidth, inStart, high + 1);   // exclusive
-        for (int r = 0; r < kBlockRows; ++r) {
-            for (qint64 p = low; p < inStart; ++p)
+        for (qint64 p = low; p < inStart; ++p)
+            for (int r = 0; r < kBlockRows; ++r)
                 PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
-            if (inStart < inEnd) {
-                float *to = ext + kPixelFloats * (inStart - low) + 4 * r;
-                if (FAvx2)
-                    ConvertRowAvx2(src[r], int(inStart), int(inEnd), FSrcWidth, to);
-                else
-                    ConvertRowSse2(src[r], int(inStart), int(inEnd), FSrcWidth, to);
-            }
-            for (qint64 p = inEnd; p <= high; ++p)
-                PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
+        if (inStart < inEnd) {
+            float *to = ext + kPixelFloats * (inStart - low);
+            if (FAvx2)
+                ConvertBlockAvx2(src, int(inStart), int(inEnd), FSrcWidth, to);
+            else
+                ConvertBlockSse2(src, int(inStart), int(inEnd), FSrcWidth, to);
         }
+        for (qint64 p = inEnd; p <= high; ++p)
+            for (int r = 0; r < kBlockRows; ++r)
+                PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
 
         if (FAvx2)
             HorizontalAvx2(ext, FColumns, FDstWidth, out);
@@ -831,8 +880,10 @@ private:
     int FDstWidth;
     int FDstHeight;
     bool FAvx2;
-    Contributors FColumns;
-    Contributors FRows;
+    std::shared_ptr<const Contributors> FColumnLists;
+    std::shared_ptr<const Contributors> FRowLists;
+    const Contributors &FColumns;
+    const Contributors &FRows;
     std::vector<float> FExtended;
     size_t FRowStride = 0;
     int FRingBlocks = 0;
@@ -861,7 +912,7 @@ void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel)
     if (dst.format() != QImage::Format_BGR888 || dst.width() != dw || dst.height() != dh)
         dst = NewBitmap(dw, dh);
     try {
-        FilterPlan plan(source, dw, dh, kKernels[kernel]);
+        FilterPlan plan(source, dw, dh, kernel);
         plan.Run(dst);
     } catch (const std::bad_alloc &) {
         throw AppError(QStringLiteral("Not enough memory to resize the picture"));
