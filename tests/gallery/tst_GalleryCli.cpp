@@ -276,7 +276,8 @@ void tst_GalleryCli::errorExitsWithOne()
 void tst_GalleryCli::progressLineOnTerminal()
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
+    if (master < 0)
+        QSKIP("No pseudo-terminal available");
     QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
     const QString terminal = QString::fromLocal8Bit(ptsname(master));
 
