@@ -47,9 +47,6 @@ QSize FitSize(int width, int height, int maxWidth, int maxHeight)
                  std::max(1, RoundHalfEven(double(height) * r)));
 }
 
-// ---------------------------------------------------------------------------
-// BilinearResize
-
 namespace {
 
 // Positions are 16.16 fixed point: the whole pixel index above the fraction.
@@ -281,9 +278,6 @@ void BilinearRowScaler::RowsDone(int firstRow, int count) noexcept
     }
 }
 
-// ---------------------------------------------------------------------------
-// FilterResize
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -449,6 +443,7 @@ Contributors MakeContributors(int srcSize, int dstSize, const ResizeKernel &kern
     }
     return result;
 }
+
 // A gallery resizes photo after photo of one size to one box, so the lists
 // (whose weights cost two sines each) are kept for the last few sizes, per
 // thread. Very long lists are not kept.
@@ -480,8 +475,7 @@ std::shared_ptr<const Contributors> CachedContributors(int srcSize, int dstSize,
     return lists;
 }
 
-// ---------------------------------------------------------------------------
-// The two passes, in SSE2 and (where the processor has it) AVX2. Both do the
+// The two passes of FilterResize, in SSE2 and (where the processor has it) AVX2. Both do the
 // same operations on each float lane in the same order, so they give the
 // same bytes; FMA is never used, as a fused multiply-add rounds once instead
 // of twice.

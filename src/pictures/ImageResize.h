@@ -53,7 +53,7 @@ void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel);
 // a picture or box side below 1 counts as 1.
 QSize FitSize(int width, int height, int maxWidth, int maxHeight);
 
-// The scalers use AVX2 where the processor has it, else SSE2 alone; both
+// FilterResize uses AVX2 where the processor has it, else SSE2 alone; both
 // give the same bytes. Tests turn AVX2 off to check that. Returns the
 // previous setting.
 bool SetResizeAvx2(bool allowed);

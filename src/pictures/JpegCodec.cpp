@@ -300,9 +300,6 @@ QImage JpegDecoder::Decode(int denom, bool fastIdct) const
     return target.Bitmap;
 }
 
-// ---------------------------------------------------------------------------
-// Encoding
-
 namespace {
 
 // Collects the compressed bytes in one growing block.
