@@ -175,7 +175,7 @@ void TfrmMain::FormCreate(const QStringList &arguments)
 
 void TfrmMain::CreateActions()
 {
-    struct Spec
+    struct ActionDef
     {
         QAction **action;
         const char *text;       // the menu item's text
@@ -183,7 +183,7 @@ void TfrmMain::CreateActions()
         const char *objectName;
         void (TfrmMain::*handler)();
     };
-    const Spec specs[] = {
+    const ActionDef defs[] = {
         {&acnOpen, "Open...", "", "acnOpen", &TfrmMain::acnOpenExecute},
         {&acnSettings, "Settings...", nullptr, "acnSettings", &TfrmMain::acnSettingsExecute},
         {&acnClose, "Close", nullptr, "acnClose", &TfrmMain::acnCloseExecute},
@@ -203,17 +203,17 @@ void TfrmMain::CreateActions()
         {&acnRefresh, "Refresh", nullptr, "acnRefresh", &TfrmMain::acnRefreshExecute},
         {&acnPublishToWeb, "Create HTML Gallery", nullptr, "acnPublishToWeb", &TfrmMain::acnPublishToWebExecute},
     };
-    for (const Spec &spec : specs) {
-        auto *action = new QAction(QString::fromLatin1(spec.text), this);
-        action->setObjectName(QString::fromLatin1(spec.objectName));
-        action->setIconText(QString::fromLatin1(spec.caption ? spec.caption : spec.text));
+    for (const ActionDef &def : defs) {
+        auto *action = new QAction(QString::fromLatin1(def.text), this);
+        action->setObjectName(QString::fromLatin1(def.objectName));
+        action->setIconText(QString::fromLatin1(def.caption ? def.caption : def.text));
         // Shortcuts belong to the window, so they work also while the menu
         // is removed in full-screen mode.
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
-        const auto handler = spec.handler;
+        const auto handler = def.handler;
         connect(action, &QAction::triggered, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
-        *spec.action = action;
+        *def.action = action;
     }
     acnOpen->setIcon(MakeIcon(Glyph::Open));
     acnOpen->setToolTip(QStringLiteral("Open"));

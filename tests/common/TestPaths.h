@@ -6,9 +6,9 @@
 // Where the tests find their data. The shared corpus and photos lie beside
 // the repository; tests that need them skip with a clear message when they
 // are missing.
-QString SharedDir();            // .../shared
-QString CorpusDir();            // .../shared/corpus
-QString PhotosDir();            // .../shared/photos
+QString SharedDir();            // the shared test data beside the repository
+QString CorpusDir();            // the corpus folder of the shared data
+QString PhotosDir();            // the photos folder of the shared data
 QString SourceDir();            // the repository
 QString TestsDir();             // the repository's tests/
 QString BinaryDir();            // the build folder
