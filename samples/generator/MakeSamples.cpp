@@ -175,7 +175,7 @@ QByteArray bmpFile(const QImage &rgb, bool eightBit)
     const int w = rgb.width(), h = rgb.height();
     QImage indexed;
     if (eightBit)
-        indexed = rgb.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+        indexed = rgb.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
     const int bits = eightBit ? 8 : 24;
     const int stride = ((w * bits + 31) / 32) * 4;
     const int colours = eightBit ? 256 : 0;
