@@ -1,6 +1,12 @@
 // Local
+#include "AboutForm.h"
+#include "AdvButton.h"
 #include "AppError.h"
+#include "CopyForm.h"
 #include "FakePrompts.h"
+#include "Publish2WebForm.h"
+#include "SettingsForm.h"
+#include "TamselConfig.h"
 #include "FileLib.h"
 #include "JpegCodec.h"
 #include "MainForm.h"
@@ -9,6 +15,9 @@
 
 // Qt
 #include <QClipboard>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -68,6 +77,28 @@ void removeStore()
     QFile::remove(RegStoreFile());
 }
 
+// Runs trigger while answering the first modal dialog of type T with
+// answer; returns the dialog's window title ("" when none opened).
+template<typename T>
+QString answerDialog(const std::function<void()> &trigger, const std::function<void(T *)> &answer)
+{
+    QString title;
+    bool seen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (seen)
+            return;
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            seen = true;
+            title = dialog->windowTitle();
+            answer(dialog);
+        }
+    });
+    poll.start(20);
+    trigger();
+    return title;
+}
+
 QStringList menuTexts(QMenu *menu)
 {
     QStringList texts;
@@ -115,6 +146,11 @@ private slots:
     void maximizedCloseKeepsBounds();
     void folderHistoryLimits();
     void errorBoxFullStopRule();
+    void moveToNewFolder();
+    void copyKeepsTheList();
+    void dialogsOpenFromTheirCommands();
+    void searchButtonOffersTheWords();
+    void missingWordFileIsReportedAtStart();
 };
 
 void tst_MainForm::initTestCase()
@@ -647,6 +683,130 @@ void tst_MainForm::errorBoxFullStopRule()
     QCOMPARE(ErrorBoxText("(1,2)"), QString("(1,2)"));
     QCOMPARE(ErrorBoxText("Stop!"), QString("Stop!"));
     QCOMPARE(ErrorBoxText("-"), QString("-"));
+}
+
+void tst_MainForm::moveToNewFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    const QString dest = dir.filePath("new/deeper");
+    Window w({pic(folder, 1)});
+    FakePrompts prompts;
+    prompts.answers << QMessageBox::Yes;   // "... folder does not exist. Create it?"
+    const QString title = answerDialog<TfrmCopy>([&] { QTest::keyClick(&w.form, Qt::Key_M); },
+                                                 [&](TfrmCopy *form) {
+                                                     form->cbxDest->setEditText(dest);
+                                                     QTest::mouseClick(form->btnOK, Qt::LeftButton);
+                                                 });
+    QCOMPARE(title, QString("Move File"));
+    QCOMPARE(prompts.messageTexts(), QStringList{dest + " folder does not exist. Create it?"});
+    QVERIFY(QFile::exists(dest + "/p01.bmp"));
+    QVERIFY(!QFile::exists(pic(folder, 1)));
+    QCOMPARE(w.form.FPicList->Count(), 2);
+    QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 2));
+}
+
+void tst_MainForm::copyKeepsTheList()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    const QString dest = makeFolder(dir, 0, "copies");
+    Window w({pic(folder, 1)});
+    FakePrompts prompts;
+    const QString title = answerDialog<TfrmCopy>([&] { QTest::keyClick(&w.form, Qt::Key_C); },
+                                                 [&](TfrmCopy *form) {
+                                                     form->cbxDest->setEditText(dest);
+                                                     QTest::mouseClick(form->btnOK, Qt::LeftButton);
+                                                 });
+    QCOMPARE(title, QString("Copy File"));
+    QVERIFY(prompts.messages.isEmpty());
+    QVERIFY(QFile::exists(dest + "/p01.bmp"));
+    QVERIFY(QFile::exists(pic(folder, 1)));
+    QCOMPARE(w.form.FPicList->Count(), 3);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 1);
+
+    // Cancelling copies nothing.
+    QFile::remove(dest + "/p01.bmp");
+    answerDialog<TfrmCopy>([&] { w.form.acnCopyToFolder->trigger(); },
+                           [&](TfrmCopy *form) {
+                               form->cbxDest->setEditText(dest);
+                               form->reject();
+                           });
+    QVERIFY(!QFile::exists(dest + "/p01.bmp"));
+}
+
+void tst_MainForm::dialogsOpenFromTheirCommands()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    Window w({folder});
+
+    QCOMPARE(answerDialog<TfrmAbout>([&] { w.form.acnAbout->trigger(); }, [](TfrmAbout *d) { d->reject(); }),
+             QString("About ") + kTitle);
+
+    // Closing the settings dialog writes the desktop entry, also on Cancel.
+    const QString entry = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                          + "/applications/tamsel-photo-editor.desktop";
+    QFile::remove(entry);
+    QCOMPARE(answerDialog<TfrmSettings>([&] { w.form.acnSettings->trigger(); },
+                                        [](TfrmSettings *d) { d->reject(); }),
+             QString("Settings"));
+    QVERIFY(QFile::exists(entry));
+
+    // The gallery dialog lists the viewer's pictures in its order.
+    QStringList listed;
+    QCOMPARE(answerDialog<TfrmPublish2Web>([&] { w.form.acnPublishToWeb->trigger(); },
+                                           [&](TfrmPublish2Web *d) {
+                                               for (int i = 0; i < d->lvwPhotos->count(); ++i)
+                                                   listed << d->lvwPhotos->item(i)->text();
+                                               d->reject();
+                                           }),
+             QString("Creation of Web Gallery"));
+    QCOMPARE(listed, (QStringList{pic(folder, 0), pic(folder, 1), pic(folder, 2)}));
+    QCOMPARE(w.form.FPicList->Count(), 3);
+}
+
+void tst_MainForm::searchButtonOffersTheWords()
+{
+    Window w;
+    QVERIFY(w.form.FSearchButton);
+    QMenu *menu = w.form.FSearchButton->Menu();
+    QVERIFY(menu);
+    QFile words(QCoreApplication::applicationDirPath() + "/words.dat");
+    QVERIFY(words.open(QIODevice::ReadOnly | QIODevice::Text));
+    QStringList expected;
+    for (const QByteArray &line : words.readAll().split('\n')) {
+        const QString word = QString::fromUtf8(line).trimmed();
+        if (!word.isEmpty())
+            expected << word;
+    }
+    QCOMPARE(menuTexts(menu), expected);
+    QCOMPARE(w.form.FSearchButton->SubId, QString(TAMSEL_SEARCH_SAID));
+}
+
+void tst_MainForm::missingWordFileIsReportedAtStart()
+{
+    const QString words = QCoreApplication::applicationDirPath() + "/words.dat";
+    const QString aside = words + ".aside";
+    QVERIFY(QFile::rename(words, aside));
+    struct Restore
+    {
+        QString from, to;
+        ~Restore() { QFile::rename(from, to); }
+    } restore{aside, words};
+
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 2);
+    FakePrompts prompts;
+    Window w({folder});
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.first().icon, QMessageBox::Critical);
+    QVERIFY2(prompts.messages.first().text.contains("words.dat"), qPrintable(prompts.messages.first().text));
+    // The window opened with the folder all the same; the button does nothing.
+    QCOMPARE(w.form.PanelText(0), QString("1/2"));
+    QTest::mouseClick(w.form.SpeedButton1, Qt::LeftButton);
+    QCOMPARE(prompts.messages.size(), 1);
+    QVERIFY(!QApplication::activePopupWidget());
 }
 
 QTEST_MAIN(tst_MainForm)
