@@ -5,6 +5,7 @@
 
 // Qt
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 QString ProgramFile()
@@ -22,6 +23,11 @@ QString BesideProgram(const QString &name)
     const QString local = ProgramFolder() + u'/' + name;
     if (QFileInfo::exists(local))
         return local;
+    // The data folder of the installation the program runs from (any
+    // prefix), then the one it was built for.
+    const QString relative = QDir::cleanPath(ProgramFolder() + QStringLiteral("/../share/tamsel-photo-editor/") + name);
+    if (QFileInfo::exists(relative))
+        return relative;
     const QString installed = QStringLiteral(TAMSEL_DATA_DIR) + u'/' + name;
     if (QFileInfo::exists(installed))
         return installed;

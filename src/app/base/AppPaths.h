@@ -6,7 +6,8 @@
 // The running program's own file and folder, and the data that lies "beside
 // the program": the folder "schemes" and the file "words.dat". Beside the
 // program means the executable's folder first; when that holds no such entry,
-// the installed data folder.
+// the installed data folder: share/tamsel-photo-editor beside the executable's
+// bin folder, then the one of the configured install prefix.
 
 // Full path of the running executable.
 QString ProgramFile();
