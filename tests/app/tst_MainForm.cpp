@@ -4,14 +4,15 @@
 #include "AppError.h"
 #include "CopyForm.h"
 #include "FakePrompts.h"
-#include "Publish2WebForm.h"
-#include "SettingsForm.h"
-#include "TamselConfig.h"
 #include "FileLib.h"
 #include "JpegCodec.h"
 #include "MainForm.h"
 #include "PicList.h"
+#include "Publish2WebForm.h"
 #include "RegLib.h"
+#include "SettingsForm.h"
+#include "TamselConfig.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QClipboard>
@@ -36,13 +37,6 @@ void writeBmp(const QString &path, int w, int h)
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(qRgb(10, 200, 30));
     QVERIFY(image.save(path, "BMP"));
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 // A folder of n small bitmaps p0.bmp .. p(n-1).bmp.
@@ -320,7 +314,7 @@ void tst_MainForm::startWithUnlistedFile()
 {
     QTemporaryDir dir;
     const QString folder = makeFolder(dir, 3);
-    writeFile(folder + "/scan.tiff", "II*");
+    WriteFile(folder + "/scan.tiff", "II*");
     Window w({folder + "/scan.tiff"});
     QCOMPARE(w.form.FPicList->ItemIndex(), 0);
     QCOMPARE(w.form.PanelText(0), QString("1/3"));
@@ -333,7 +327,7 @@ void tst_MainForm::startWithUnlistedFile()
 void tst_MainForm::statusShowsLoadFailure()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("broken.bmp"), "not a bitmap at all");
+    WriteFile(dir.filePath("broken.bmp"), "not a bitmap at all");
     Window w({dir.filePath("broken.bmp")});
     QCOMPARE(w.form.PanelText(0), QString("1/1"));
     QCOMPARE(w.form.PanelText(2), QString("0x0"));
@@ -413,7 +407,7 @@ void tst_MainForm::openThroughDialog()
     QTemporaryDir dir;
     const QString first = makeFolder(dir, 3, "first");
     const QString second = makeFolder(dir, 4, "second");
-    writeFile(second + "/scan.tif", "II*");
+    WriteFile(second + "/scan.tif", "II*");
     Window w({first});
     FakePrompts prompts;
 
@@ -667,7 +661,7 @@ void tst_MainForm::folderHistoryLimits()
 void tst_MainForm::errorBoxFullStopRule()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("broken.bmp"), "not a bitmap");
+    WriteFile(dir.filePath("broken.bmp"), "not a bitmap");
     Window w({dir.filePath("broken.bmp")});
     FakePrompts prompts;
     QTest::keyClick(&w.form, Qt::Key_C, Qt::ControlModifier);

@@ -2,6 +2,7 @@
 #include "AppPaths.h"
 #include "FakePrompts.h"
 #include "SettingsForm.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QApplication>
@@ -16,20 +17,6 @@
 #include <QTimer>
 
 namespace {
-
-QByteArray ReadAll(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString &fileName, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-        qFatal("cannot write %s", qPrintable(fileName));
-}
 
 // The value of a key in a desktop entry file, as written.
 QByteArray EntryValue(const QByteArray &entry, const QByteArray &key)
@@ -205,7 +192,7 @@ void tst_SettingsForm::keepsTheRestOfMimeApps()
                               "\n"
                               "[Removed Associations]\n"
                               "image/bmp=paint.desktop;\n";
-    WriteAll(MimeAppsFile(), before);
+    WriteFile(MimeAppsFile(), before);
     RegisterFileTypes(ftBMP | ftJPEG);
     QCOMPARE(ReadAll(MimeAppsFile()), QByteArray("# my associations\n"
                                                  "[Added Associations]\n"
@@ -303,7 +290,7 @@ void tst_SettingsForm::unwritableLocationIsSkipped()
 {
     FakePrompts prompts;
     // A plain file where the applications folder should be.
-    WriteAll(QFileInfo(DesktopEntryFile()).absolutePath(), "not a folder");
+    WriteFile(QFileInfo(DesktopEntryFile()).absolutePath(), "not a folder");
     RegisterFileTypes(ftJPEG);
     QVERIFY(!QFile::exists(DesktopEntryFile()));
     QCOMPARE(ReadAll(MimeAppsFile()), QByteArray("[Default Applications]\nimage/jpeg=" + kOurs + ";\n"));
@@ -313,7 +300,7 @@ void tst_SettingsForm::unwritableLocationIsSkipped()
 void tst_SettingsForm::unreadableMimeAppsIsLeftAlone()
 {
     const QByteArray before = "[Default Applications]\ntext/html=firefox.desktop;\n";
-    WriteAll(MimeAppsFile(), before);
+    WriteFile(MimeAppsFile(), before);
     QFile::setPermissions(MimeAppsFile(), QFile::WriteOwner);
     QFile probe(MimeAppsFile());
     if (probe.open(QIODevice::ReadOnly))

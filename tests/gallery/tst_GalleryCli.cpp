@@ -2,6 +2,7 @@
 #include "FakePrompts.h"
 #include "GalleryCli.h"
 #include "JpegCodec.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -23,24 +24,6 @@ struct ToolRun
     QString out;
     QString err;
 };
-
-QByteArray ReadAll(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing " + fileName.toUtf8() + '>');
-    return file.readAll();
-}
-
-QStringList FilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(folder).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
 
 QSize JpegSize(const QString &fileName)
 {

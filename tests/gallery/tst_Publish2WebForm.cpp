@@ -5,6 +5,7 @@
 #include "GalleryCli.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -46,22 +47,6 @@ QStringList Captions(const QListWidget *list)
     for (int i = 0; i < list->count(); ++i)
         captions << NameOfPath(list->item(i)->text());
     return captions;
-}
-
-QStringList FilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(folder).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
-QByteArray ReadAll(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // The events of a drag inside the list, sent to its viewport the way the

@@ -5,6 +5,7 @@
 #include "ProgressDlg.h"
 #include "PublishUtils.h"
 #include "TamselConfig.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -78,37 +79,11 @@ bool RecordingProgress::Cancelled()
     return FHost.cancelAtCall > 0 && FHost.cancelledCalls >= FHost.cancelAtCall;
 }
 
-QByteArray ReadAll(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing " + fileName.toUtf8() + '>');
-    return file.readAll();
-}
-
-void WriteAll(const QString &fileName, const QByteArray &data)
-{
-    QFile file(fileName);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(data), data.size());
-}
-
 // The golden page with the footer's link pointing at this build's home page.
 QByteArray Golden(const QString &name)
 {
     QByteArray page = ReadAll(TestsDir() + QStringLiteral("/gallery/golden/") + name);
     return page.replace("http://www.tamsel-photo.example", "http://" TAMSEL_HOME_HOST);
-}
-
-// Files below folder as relative paths, sorted.
-QStringList FilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(folder).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 struct Stamp
@@ -225,7 +200,7 @@ void tst_PublishUtils::init()
     QVERIFY(QDir().mkpath(FSources));
     QVERIFY(QDir().mkpath(FDest));
     QVERIFY(QDir().mkpath(FSchemes));
-    WriteAll(FSchemes + QStringLiteral("/light.css"), "body { color: black; }\n");
+    WriteFile(FSchemes + QStringLiteral("/light.css"), "body { color: black; }\n");
     FStamps.clear();
     FHost = TestHost();
     FHost.schemes = FSchemes;
@@ -423,7 +398,7 @@ void tst_PublishUtils::resizedPhotos()
 void tst_PublishUtils::escapedNamesInPages()
 {
     const QString scheme = QStringLiteral("R&D \"blue\" #2.css");
-    WriteAll(FSchemes + u'/' + scheme, "body { color: navy; }\n");
+    WriteFile(FSchemes + u'/' + scheme, "body { color: navy; }\n");
     TGallerySettings s;
     s.Photos << AddJpeg("odd.J%G");
     s.DestFolder = FDest;
@@ -548,16 +523,16 @@ void tst_PublishUtils::secondUpdateMakesNothing()
     for (int i = 0; i < 3; ++i) {
         const QString thumb = FDest + "/thumbs/" + ThumbFileName(i);
         const QString photo = FDest + "/images/" + PhotoFileName(s, i);
-        WriteAll(thumb, "marker");
-        WriteAll(photo, "marker");
+        WriteFile(thumb, "marker");
+        WriteFile(photo, "marker");
         if (i < 2) {
             CopyCreationTime(s.Photos[i], thumb);
             CopyCreationTime(s.Photos[i], photo);
         }
     }
-    WriteAll(FDest + "/index.html", "old");
-    WriteAll(FDest + "/1.html", "old");
-    WriteAll(FDest + "/light.css", "old");
+    WriteFile(FDest + "/index.html", "old");
+    WriteFile(FDest + "/1.html", "old");
+    WriteFile(FDest + "/light.css", "old");
 
     PublishGallery(s, pmUpdate, FHost);
     for (int i = 0; i < 2; ++i) {
@@ -591,7 +566,7 @@ void tst_PublishUtils::overwriteModes()
     PublishGallery(s, pmUpdate, FHost);
     for (int i = 0; i < 4; ++i) {
         for (const QString &file : {FDest + "/thumbs/" + ThumbFileName(i), FDest + "/images/" + PhotoFileName(s, i)}) {
-            WriteAll(file, "marker");
+            WriteFile(file, "marker");
             CopyCreationTime(s.Photos[i], file);
         }
     }
@@ -652,14 +627,14 @@ void tst_PublishUtils::stampHasFullPrecision()
 {
     const QString source = AddJpeg("a.jpg");
     const QString target = FTemp->filePath("target");
-    WriteAll(target, "x");
+    WriteFile(target, "x");
     QVERIFY(!SameCreationTime(source, target));
     CopyCreationTime(source, target);
     QCOMPARE(ModifiedOf(target), SourceStampOf(source));
     QVERIFY(SameCreationTime(source, target));
 
     // Writing to a made file takes its stamp away.
-    WriteAll(target, "y");
+    WriteFile(target, "y");
     QVERIFY(!SameCreationTime(source, target));
 
     // Failures read as "not the same"; stamping a missing file creates none.

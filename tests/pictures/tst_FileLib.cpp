@@ -1,6 +1,7 @@
 // Local
 #include "AppError.h"
 #include "FileLib.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QDir>
@@ -31,13 +32,6 @@ private slots:
     void copyFileData();
     void copyFileDataFailuresKeepDestination();
 };
-
-static void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 void tst_FileLib::includeBackslash_data()
 {
@@ -73,9 +67,9 @@ void tst_FileLib::fileFolderKinds()
     QFETCH(int, kinds);
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
-    writeFile(dir.filePath("a.jpg"), "x");
-    writeFile(dir.filePath(".hidden.jpg"), "x");
-    writeFile(dir.filePath("readonly.bmp"), "x");
+    WriteFile(dir.filePath("a.jpg"), "x");
+    WriteFile(dir.filePath(".hidden.jpg"), "x");
+    WriteFile(dir.filePath("readonly.bmp"), "x");
     QFile::setPermissions(dir.filePath("readonly.bmp"), QFileDevice::ReadOwner);
     QVERIFY(QDir(dir.path()).mkdir("sub"));
     QVERIFY(QDir(dir.path()).mkdir(".hiddendir"));
@@ -136,7 +130,7 @@ void tst_FileLib::formatFileSizeCommaLocale()
 void tst_FileLib::fileSizeOf()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("f"), QByteArray(1234, 'x'));
+    WriteFile(dir.filePath("f"), QByteArray(1234, 'x'));
     QCOMPARE(FileSizeOf(dir.filePath("f")), qint64(1234));
     QCOMPARE(FileSizeOf(dir.filePath("missing")), qint64(0));
     QCOMPARE(FormatFileSize(FileSizeOf(dir.filePath("missing"))), QString("0 byte"));
@@ -163,8 +157,8 @@ void tst_FileLib::copyFileData()
     QByteArray content(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (int i = 0; i < content.size(); ++i)
         content[i] = char(i * 31);
-    writeFile(dir.filePath("src.bin"), content);
-    writeFile(dir.filePath("dst.bin"), "old and longer than nothing");
+    WriteFile(dir.filePath("src.bin"), content);
+    WriteFile(dir.filePath("dst.bin"), "old and longer than nothing");
     CopyFileData(dir.filePath("src.bin"), dir.filePath("dst.bin"));
     QFile dst(dir.filePath("dst.bin"));
     QVERIFY(dst.open(QIODevice::ReadOnly));
@@ -174,7 +168,7 @@ void tst_FileLib::copyFileData()
 void tst_FileLib::copyFileDataFailuresKeepDestination()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("dst.bin"), "precious");
+    WriteFile(dir.filePath("dst.bin"), "precious");
 
     // A missing source names the file and leaves the destination alone.
     try {
@@ -188,7 +182,7 @@ void tst_FileLib::copyFileDataFailuresKeepDestination()
     QCOMPARE(dst.readAll(), QByteArray("precious"));
 
     // A destination folder that does not exist.
-    writeFile(dir.filePath("src.bin"), "data");
+    WriteFile(dir.filePath("src.bin"), "data");
     QVERIFY_THROWS_EXCEPTION(AppError, CopyFileData(dir.filePath("src.bin"), dir.filePath("no/dir/x.bin")));
 }
 

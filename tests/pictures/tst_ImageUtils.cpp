@@ -4,6 +4,7 @@
 #include "ImageResize.h"
 #include "ImageUtils.h"
 #include "JpegCodec.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -11,31 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-QImage DetailedPicture(int width, int height)
-{
-    QImage image(width, height, QImage::Format_BGR888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar((x * 5 + y * 11) & 0xFF);
-            row[3 * x + 1] = uchar(((x / 3) ^ (y / 7)) * 29);
-            row[3 * x + 2] = uchar(y * 255 / height);
-        }
-    }
-    return image;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(path));
-    return file.readAll();
-}
-
-} // namespace
+ // namespace
 
 class tst_ImageUtils : public QObject
 {

@@ -1,6 +1,7 @@
 // Local
 #include "AppError.h"
 #include "JpegCodec.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -23,14 +24,6 @@ namespace {
 QString JpegDir()
 {
     return CorpusDir() + QStringLiteral("/jpeg/");
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(path));
-    return file.readAll();
 }
 
 QImage DecodeFile(const QString &relative, int denom = 1, bool fast = false)
@@ -200,7 +193,6 @@ void tst_JpegCodec::scaledSizes()
     QCOMPARE(decoder.Decode(denom, false).size(), expected);
 }
 
-
 void tst_JpegCodec::grayscaleComesOutGrey()
 {
     const QImage grey = DecodeFile("pillow/hopper_gray.jpg");
@@ -348,7 +340,6 @@ void tst_JpegCodec::endlessScansFail()
     }
 }
 
-
 void tst_JpegCodec::encodeRoundTrip_data()
 {
     QTest::addColumn<int>("quality");
@@ -382,7 +373,6 @@ void tst_JpegCodec::encodeClampsQuality()
     QCOMPARE(EncodeJpeg(picture, 250), EncodeJpeg(picture, 100));
     QVERIFY(EncodeJpeg(picture, 10).size() < EncodeJpeg(picture, 100).size());
 }
-
 
 void tst_JpegCodec::saveJpeg()
 {

@@ -12,6 +12,7 @@
 #include "Bitmap.h"
 #include "Metafile.h"
 #include "MetafileBuilder.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 using namespace MetafileBuilder;
@@ -19,12 +20,6 @@ using namespace MetafileBuilder;
 namespace {
 
 const QString kInvalid = QStringLiteral("Metafile is not valid");
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 MetafileKind KindOf(const QString &path)
 {
@@ -95,7 +90,7 @@ bool AllWhite(const QImage &image)
 QHash<QString, QSize> ReferenceSizes()
 {
     QHash<QString, QSize> sizes;
-    const QList<QByteArray> lines = ReadFile(CorpusDir() + QStringLiteral("/refs/libreoffice/index.tsv")).split('\n');
+    const QList<QByteArray> lines = ReadAll(CorpusDir() + QStringLiteral("/refs/libreoffice/index.tsv")).split('\n');
     for (const QByteArray &line : lines.mid(1)) {
         const QList<QByteArray> f = line.split('\t');
         if (f.size() < 5)
@@ -281,7 +276,7 @@ void tst_Metafile::goodFiles()
     QFETCH(double, threshold);
     QFETCH(QString, note);
     QVERIFY(size.isValid());
-    const QImage picture = RenderMetafile(ReadFile(path), KindOf(path));
+    const QImage picture = RenderMetafile(ReadAll(path), KindOf(path));
     QCOMPARE(picture.size(), size);
     QCOMPARE(picture.format(), QImage::Format_BGR888);
     if (note == QLatin1String("blank")) {
@@ -319,7 +314,7 @@ void tst_Metafile::badFiles_data()
 void tst_Metafile::badFiles()
 {
     QFETCH(QString, path);
-    const QByteArray data = ReadFile(path);
+    const QByteArray data = ReadAll(path);
     try {
         const QImage picture = RenderMetafile(data, KindOf(path));
         QVERIFY(!picture.isNull());

@@ -1,6 +1,7 @@
 // Local
 #include "JpegCodec.h"
 #include "PicList.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QClipboard>
@@ -22,13 +23,6 @@ static QImage gradient(int w, int h)
 static void writeBmp(const QString &path, int w, int h)
 {
     QVERIFY(gradient(w, h).save(path, "BMP"));
-}
-
-static void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 // A picture list shown in a window with a client area of the given size,
@@ -106,7 +100,7 @@ void tst_PicList::listingAndOrder()
 {
     QTemporaryDir dir;
     for (const char *name : {"b.JPG", "a.bmp", "c.txt", "d", "e.jp", "B.bmp", "A.jpg", ".hidden.bmp"})
-        writeFile(dir.filePath(name), "x");
+        WriteFile(dir.filePath(name), "x");
     QVERIFY(QDir(dir.path()).mkdir("sub.bmp"));
 
     TPicList list;
@@ -136,7 +130,7 @@ void tst_PicList::openSelects()
     QFETCH(int, expected);
     QTemporaryDir dir;
     for (const char *name : {"a.bmp", "b.bmp", "c.bmp", "notes.txt"})
-        writeFile(dir.filePath(name), "x");
+        WriteFile(dir.filePath(name), "x");
     TPicList list;
     const QString full = fileName.isEmpty() || fileName.startsWith('/') ? fileName : dir.filePath(fileName);
     list.OpenFolder(dir.path(), full);
@@ -254,7 +248,7 @@ void tst_PicList::jpegDecodedAtReducedScale()
 void tst_PicList::failureThenSuccess()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("a-broken.bmp"), "this is not a bitmap");
+    WriteFile(dir.filePath("a-broken.bmp"), "this is not a bitmap");
     writeBmp(dir.filePath("b-good.bmp"), 30, 20);
     Shown shown;
     shown.list.OpenFolder(dir.path(), QString());
@@ -272,7 +266,7 @@ void tst_PicList::failureThenSuccess()
 void tst_PicList::unknownExtensionShowsMessage()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("e.jp"), "x");
+    WriteFile(dir.filePath("e.jp"), "x");
     Shown shown;
     shown.list.OpenFolder(dir.path(), QString());
     QCOMPARE(shown.list.ItemIndex(), 0);

@@ -5,6 +5,7 @@
 #include "ImageResize.h"
 #include "JpegCodec.h"
 #include "PictureLoader.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -19,37 +20,6 @@
 #include <jerror.h>
 
 namespace {
-
-// Detail at every scale, so that decoding at another scale than the one
-// expected gives other bytes.
-QImage DetailedPicture(int width, int height)
-{
-    QImage image(width, height, QImage::Format_BGR888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar((x * 7 + y * 3) & 0xFF);
-            row[3 * x + 1] = uchar(((x / 5) ^ (y / 3)) * 37);
-            row[3 * x + 2] = uchar(x * 255 / width);
-        }
-    }
-    return image;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(path));
-    return file.readAll();
-}
-
-void WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 QString LoadError(const QString &fileName)
 {
@@ -98,8 +68,6 @@ QString tst_PictureLoader::Jpeg(int width, int height, const QString &name)
     return path;
 }
 
-
-
 void tst_PictureLoader::unknownExtension_data()
 {
     QTest::addColumn<QString>("name");
@@ -118,7 +86,7 @@ void tst_PictureLoader::unknownExtension()
     QFETCH(QString, expected);
     // The extension decides before the file is even opened.
     QCOMPARE(LoadError(FDir.filePath(name)), expected);
-    WriteAll(FDir.filePath(name), ReadAll(Jpeg(8, 8)));
+    WriteFile(FDir.filePath(name), ReadAll(Jpeg(8, 8)));
     QCOMPARE(LoadError(FDir.filePath(name)), expected);
 }
 
@@ -138,7 +106,7 @@ void tst_PictureLoader::decoderFollowsExtension()
 {
     // A JPEG named .bmp goes to the bitmap decoder, and the other way round.
     const QString jpegAsBmp = FDir.filePath("really-a-jpeg.bmp");
-    WriteAll(jpegAsBmp, ReadAll(Jpeg(16, 16)));
+    WriteFile(jpegAsBmp, ReadAll(Jpeg(16, 16)));
     QCOMPARE(LoadError(jpegAsBmp), QStringLiteral("Bitmap image is not valid"));
 
     QByteArray bmp;
@@ -148,7 +116,7 @@ void tst_PictureLoader::decoderFollowsExtension()
         bmp = ReadAll(path);
     }
     const QString bmpAsJpeg = FDir.filePath("really-a-bitmap.jpg");
-    WriteAll(bmpAsJpeg, bmp);
+    WriteFile(bmpAsJpeg, bmp);
     QCOMPARE(LoadError(bmpAsJpeg), QStringLiteral("JPEG error #%1").arg(JERR_NO_SOI));
 }
 
@@ -288,7 +256,7 @@ void tst_PictureLoader::failureResetsSizeOnly()
     damaged[sos + 7] = char(63);          // spectral start after its end
     damaged[sos + 8] = char(1);
     const QString path = FDir.filePath("damaged.jpg");
-    WriteAll(path, damaged);
+    WriteFile(path, damaged);
     QVERIFY_THROWS_EXCEPTION(AppError, ReadPicture(path, bitmap, 100, 100, width, height, scale));
     QCOMPARE(QSize(width, height), QSize(320, 240));
 }

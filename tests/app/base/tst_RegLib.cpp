@@ -1,6 +1,7 @@
 // Local
 #include "AppError.h"
 #include "RegLib.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QDir>
@@ -19,20 +20,6 @@ using ValueMap = QMap<QString, QString>;
 namespace {
 
 const QString kFrmMain = kFormsKey + QStringLiteral("frmMain");
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
 
 QStringList AsideFiles()
 {
@@ -165,7 +152,7 @@ void tst_RegLib::stringRoundTrip()
     QCOMPARE(ReadRegString(kAppKey, name), value);
     QCOMPARE(ReadRegString(kAppKey, QStringLiteral("after")), QStringLiteral("still here"));
     QVERIFY(AsideFiles().isEmpty());
-    const QByteArray text = ReadFile(RegStoreFile());
+    const QByteArray text = ReadAll(RegStoreFile());
     QVERIFY(text.contains("[\\Software\\Brenmark\\TamselCorvane]\n"));
     QVERIFY(!text.contains('\r'));
 }
@@ -199,7 +186,7 @@ void tst_RegLib::wrongType()
         [] { OpenRegKey(kFrmMain)->ReadInteger(QStringLiteral("Left")); },
     };
     QCOMPARE(AppError_text(readers[reader]), error);
-    QCOMPARE(ReadFile(RegStoreFile()), store);
+    QCOMPARE(ReadAll(RegStoreFile()), store);
 }
 
 void tst_RegLib::keysAndNamesIgnoreCase()
@@ -208,7 +195,7 @@ void tst_RegLib::keysAndNamesIgnoreCase()
                    QStringLiteral("first"));
     WriteRegString(kFoldersKey, QStringLiteral("NAME"), QStringLiteral("second"));
     QCOMPARE(ReadRegString(kFoldersKey, QStringLiteral("name")), QStringLiteral("second"));
-    const QByteArray text = ReadFile(RegStoreFile());
+    const QByteArray text = ReadAll(RegStoreFile());
     // Stored under the spelling first written, once.
     QCOMPARE(text.count("Folders]"), 1);
     QCOMPARE(text.count("\"Name\"=\"second\""), 1);
@@ -305,7 +292,7 @@ void tst_RegLib::damagedStoreSetAside()
 
     const QStringList aside = AsideFiles();
     QCOMPARE(aside.size(), 1);
-    QCOMPARE(ReadFile(QFileInfo(RegStoreFile()).dir().filePath(aside.first())), store);
+    QCOMPARE(ReadAll(QFileInfo(RegStoreFile()).dir().filePath(aside.first())), store);
     // The program goes on with a fresh store.
     WriteRegString(kAppKey, QStringLiteral("LastOpenFolder"), QStringLiteral("/new"));
     QCOMPARE(ReadRegString(kAppKey, QStringLiteral("LastOpenFolder")), QStringLiteral("/new"));
@@ -327,7 +314,7 @@ void tst_RegLib::storeThatCannotBeWritten()
     LoadFormPlacement(kFrmMain, &form, false);
     QCOMPARE(form.geometry(), QRect(244, 103, 414, 384));
     DeleteRegKey(kFoldersKey);
-    QCOMPARE(ReadFile(FConfig->filePath(QStringLiteral("Brenmark"))), QByteArray("not a folder"));
+    QCOMPARE(ReadAll(FConfig->filePath(QStringLiteral("Brenmark"))), QByteArray("not a folder"));
 }
 
 void tst_RegLib::concurrentWritersLoseNothing()
@@ -463,7 +450,7 @@ void tst_RegLib::savePlacement()
     form.setGeometry(244, 103, 414, 384);
     form.setWindowState(state);
     SaveFormPlacement(kFrmMain, &form);
-    const QByteArray text = ReadFile(RegStoreFile());
+    const QByteArray text = ReadAll(RegStoreFile());
     QVERIFY2(text.endsWith(expected), text.constData());
 }
 

@@ -1,0 +1,46 @@
+#include "TestFiles.h"
+
+// Qt
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(data), data.size());
+}
+
+QStringList FilesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QImage DetailedPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_BGR888);
+    for (int y = 0; y < height; ++y) {
+        uchar *row = image.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = uchar((x * 7 + y * 3) & 0xFF);
+            row[3 * x + 1] = uchar(((x / 5) ^ (y / 3)) * 37);
+            row[3 * x + 2] = uchar(x * 255 / width);
+        }
+    }
+    return image;
+}
