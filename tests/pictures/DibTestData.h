@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "TestFiles.h"
+
 // Qt
 #include <QFile>
 #include <QImage>
@@ -71,12 +74,6 @@ inline QList<QRgb> PixelsOf(const QImage &image)
         for (int x = 0; x < image.width(); ++x)
             out << image.pixel(x, y);
     return out;
-}
-
-inline QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // What a viewer shows for a reference with transparency: it over white.
