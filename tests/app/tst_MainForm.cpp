@@ -136,6 +136,7 @@ private slots:
     void deleteWithoutPictureAsksNothing();
     void fullScreenFromNormal();
     void fullScreenFromMaximized();
+    void closingInFullScreenStoresMaximized();
     void settingsSurviveRestart();
     void maximizedCloseKeepsBounds();
     void folderHistoryLimits();
@@ -578,6 +579,24 @@ void tst_MainForm::fullScreenFromMaximized()
     QVERIFY(!(w.form.windowState() & Qt::WindowFullScreen));
     QVERIFY(w.form.statusBar()->isVisible());
     QCOMPARE(w.form.FPicList->LoadCount(), loads + 2);
+}
+
+void tst_MainForm::closingInFullScreenStoresMaximized()
+{
+    {
+        Window w;
+        w.form.acnFullScreen->trigger();
+        QVERIFY(w.form.IsFullScreenMode());
+    }
+    TRegistry reg;
+    QVERIFY(reg.OpenKey(kFormsKey + "frmMain", false));
+    QCOMPARE(reg.ReadInteger("WindowState"), 1);
+    reg.CloseKey();
+    // The next start opens a maximized window in normal mode.
+    Window again;
+    QVERIFY(again.form.isMaximized());
+    QVERIFY(!again.form.IsFullScreenMode());
+    QVERIFY(again.form.statusBar()->isVisible());
 }
 
 void tst_MainForm::settingsSurviveRestart()
