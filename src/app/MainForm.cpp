@@ -156,7 +156,9 @@ void TfrmMain::FormCreate(const QStringList &arguments)
         UpdateStatus();
         AssignShortCuts();
 
-        if (!arguments.isEmpty()) {
+        // An empty argument names no file and no folder; it must not open
+        // the current directory.
+        if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
             // Relative paths are taken from the current directory.
             const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(arguments.first()));
             const QFileInfo info(path);
@@ -388,6 +390,7 @@ void TfrmMain::LoadSettings()
         if (QFileInfo(folder).isDir())
             AddFolderMenuItem(folder);
     }
+    FFoldersLoaded = true;
 }
 
 void TfrmMain::SaveSettings()
@@ -397,8 +400,11 @@ void TfrmMain::SaveSettings()
     if (!FLastOpenFolder.trimmed().isEmpty())
         WriteRegString(kAppKey, QStringLiteral("LastOpenFolder"), FLastOpenFolder);
     // The key is deleted and written again in one change, so a crash never
-    // leaves half a history.
-    RewriteRegStringList(kFoldersKey, FFolderHistory, kMaxStoredFolderIndex);
+    // leaves half a history. A history that could not be read (a value of
+    // the wrong type) is left as it is stored rather than replaced by the
+    // part that was read.
+    if (FFoldersLoaded)
+        RewriteRegStringList(kFoldersKey, FFolderHistory, kMaxStoredFolderIndex);
 }
 
 void TfrmMain::AddFolderMenuItem(const QString &folder)

@@ -117,6 +117,7 @@ private:
     QWidget *FPanelHost = nullptr;
     int FWheelDelta = 0;
     bool FSettingsSaved = false;
+    bool FFoldersLoaded = false;   // the stored recent folders were read whole
 };
 
 // The folder a file path opens in: the text up to the last "/", without that

@@ -2,6 +2,7 @@
 
 // Local
 #include "AppError.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDirIterator>
@@ -41,8 +42,8 @@ QString IncludeBackslash(const QString &path)
 
 qint64 FileSizeOf(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenRegularFile(file, fileName))
         return 0;
     return file.size();
 }
@@ -74,9 +75,10 @@ QString FormatFileSize(qint64 size)
 
 void CopyFileData(const QString &source, const QString &destination)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(source, in.errorString()));
+    QFile in;
+    QString reason;
+    if (!OpenRegularFile(in, source, &reason))
+        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(source, reason));
     // The copy goes to a temporary file that replaces the destination only
     // when complete, so a full disk never leaves a half-written file under
     // the real name.

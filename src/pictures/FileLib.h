@@ -25,14 +25,16 @@ public:
 // The path with "/" appended unless it already ends in one; "" gives "/".
 QString IncludeBackslash(const QString &path);
 
-// The file's size in bytes; 0 when it cannot be opened or measured.
+// The file's size in bytes; 0 when it cannot be opened or measured, or is
+// not a regular file (a pipe is never opened).
 qint64 FileSizeOf(const QString &fileName);
 
 // "999 byte", "1.5 KB", "0.95 MB": decimal thresholds, binary divisors,
 // pattern "0.##" with the locale's decimal separator.
 QString FormatFileSize(qint64 size);
 
-// Copies every byte of source into destination (created or replaced).
+// Copies every byte of source, which must be a regular file, into
+// destination (created or replaced).
 // Throws AppError naming the file and the reason; the destination is
 // replaced only once the copy is complete.
 void CopyFileData(const QString &source, const QString &destination);

@@ -8,6 +8,7 @@
 #include "ImageResize.h"
 #include "JpegCodec.h"
 #include "Metafile.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDir>
@@ -53,15 +54,10 @@ QString PictureExtension(const QString &fileName)
 
 QByteArray ReadPictureFile(const QString &fileName)
 {
-    const QFileInfo info(fileName);
-    // Opening a pipe would wait for a writer; a folder has no bytes.
-    if (info.exists() && !info.isFile())
-        throw AppError(QStringLiteral("Cannot open file %1: %2")
-                           .arg(Shown(fileName), info.isDir() ? QStringLiteral("It is a folder")
-                                                              : QStringLiteral("It is not a plain file")));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(Shown(fileName), file.errorString()));
+    QFile file;
+    QString reason;
+    if (!OpenRegularFile(file, fileName, &reason))
+        throw AppError(QStringLiteral("Cannot open file %1: %2").arg(Shown(fileName), reason));
     const qint64 size = file.size();
     if (size > kMaxPictureFileBytes)
         throw AppError(QStringLiteral("Cannot read file %1: it is too large for a picture (%2 bytes)")

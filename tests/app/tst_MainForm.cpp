@@ -140,6 +140,7 @@ private slots:
     void settingsSurviveRestart();
     void maximizedCloseKeepsBounds();
     void folderHistoryLimits();
+    void wrongTypedValuesKeepTheHistory();
     void errorBoxFullStopRule();
     void moveToNewFolder();
     void copyKeepsTheList();
@@ -323,6 +324,15 @@ void tst_MainForm::startWithUnlistedFile()
     Window none({dir.filePath("nothing-here")});
     QCOMPARE(none.form.PanelText(0), QString("There is no image selected."));
     QVERIFY(none.form.FFolderHistory.isEmpty());
+    // An empty argument is neither, even where the current directory holds
+    // pictures.
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(folder);
+    Window empty({QString()});
+    QDir::setCurrent(saved);
+    QCOMPARE(empty.form.PanelText(0), QString("There is no image selected."));
+    QVERIFY(empty.form.FFolderHistory.isEmpty());
+    QVERIFY(empty.form.FLastOpenFolder.isEmpty());
 }
 
 void tst_MainForm::statusShowsLoadFailure()
@@ -334,6 +344,16 @@ void tst_MainForm::statusShowsLoadFailure()
     QCOMPARE(w.form.PanelText(2), QString("0x0"));
     QCOMPARE(w.form.PanelText(4), QString("Bitmap image is not valid"));
     QVERIFY(w.form.acnDelete->isEnabled());
+
+    // A pipe named like a picture is listed, refused and measured without
+    // ever being opened.
+    FifoWatch pipe(dir.filePath("pipe.bmp"));
+    w.form.acnRefresh->trigger();
+    w.form.acnNext->trigger();
+    QCOMPARE(w.form.PanelText(0), QString("2/2"));
+    QCOMPARE(w.form.PanelText(3), QString("0 byte"));
+    QCOMPARE(w.form.PanelText(4), "Cannot open file " + dir.filePath("pipe.bmp") + ": It is not a plain file");
+    QVERIFY(!pipe.wasOpened());
 }
 
 void tst_MainForm::shortcuts_data()
@@ -464,6 +484,9 @@ void tst_MainForm::deleteAsksThenTrashes()
     QTemporaryDir dir;
     const QString folder = makeFolder(dir, 3);
     Window w({pic(folder, 1)});
+    // A file left in the Trash by an earlier run must not pass for this one.
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QVERIFY(QDir(trash).removeRecursively());
     FakePrompts prompts;
     prompts.answers << QMessageBox::Yes;
     QTest::keyClick(&w.form, Qt::Key_Delete);
@@ -675,6 +698,37 @@ void tst_MainForm::folderHistoryLimits()
     WriteRegString(kFoldersKey, "5", QString());
     Window again;
     QCOMPARE(again.form.FFolderHistory, (QStringList{folders.at(0), folders.at(2), folders.at(3), folders.at(4)}));
+}
+
+void tst_MainForm::wrongTypedValuesKeepTheHistory()
+{
+    QTemporaryDir dir;
+    const QString a = makeFolder(dir, 1, "a");
+    const QString b = makeFolder(dir, 1, "b");
+    const QByteArray folders = "[\\Software\\Brenmark\\TamselCorvane\\folders]\n\"0\"=\"" + a.toUtf8()
+                               + "\"\n\"1\"=\"" + b.toUtf8() + "\"\n";
+    // A hand-edited placement value is passed over; the rest of start-up runs.
+    WriteFile(RegStoreFile(), "[\\Software\\Brenmark\\TamselCorvane\\forms\\frmMain]\n\"Top\"=\"Top\"\n" + folders);
+    {
+        Window w({pic(a, 0)});
+        QCOMPARE(w.form.geometry().topLeft(), QPoint(244, 103));
+        QCOMPARE(w.form.FFolderHistory, (QStringList{a, b}));
+        QCOMPARE(w.form.acnOpen->shortcut(), QKeySequence(Qt::Key_O));
+        QCOMPARE(w.form.FPicList->Count(), 1);
+    }
+    QCOMPARE(ReadRegString(kFoldersKey, "1"), b);
+
+    // A history that cannot be read whole is reported and left as stored.
+    WriteFile(RegStoreFile(), folders + "\"2\"=dword:00000007\n");
+    FakePrompts prompts;
+    {
+        Window w;
+        QCOMPARE(prompts.messageTexts(), QStringList{"Invalid data type for '2'"});
+        w.form.OpenLocation(a, QString());
+    }
+    QCOMPARE(ReadRegString(kFoldersKey, "0"), a);
+    QCOMPARE(ReadRegString(kFoldersKey, "1"), b);
+    QCOMPARE(OpenRegKey(kFoldersKey)->ReadInteger("2"), 7);
 }
 
 void tst_MainForm::errorBoxFullStopRule()

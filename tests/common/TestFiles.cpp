@@ -7,6 +7,14 @@
 #include <QFileInfo>
 #include <QTest>
 
+// Std
+#include <chrono>
+
+// System
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 QByteArray ReadAll(const QString &path)
 {
     QFile file(path);
@@ -43,4 +51,29 @@ QImage DetailedPicture(int width, int height)
         }
     }
     return image;
+}
+
+FifoWatch::FifoWatch(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (::mkfifo(native.constData(), 0600) != 0)
+        qFatal("Cannot make the pipe %s", native.constData());
+    FThread = std::thread([this, native] {
+        while (!FStop) {
+            // Succeeds only while a reader has the pipe open.
+            const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                FOpened = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+}
+
+FifoWatch::~FifoWatch()
+{
+    FStop = true;
+    FThread.join();
 }

@@ -144,6 +144,7 @@ private slots:
     void onePhotoGallery();
     void resizedPhotos();
     void escapedNamesInPages();
+    void pipeAsPhotoIsRefused();
     void validation_data();
     void validation();
     void missingDestination_data();
@@ -409,6 +410,24 @@ void tst_PublishUtils::escapedNamesInPages()
     QVERIFY(ReadAll(FDest + "/index.html").contains("<link href=\"R%26D %22blue%22 %232.css\""));
     QCOMPARE(ReadAll(FDest + u'/' + scheme), QByteArray("body { color: navy; }\n"));
     QCOMPARE(ReadAll(FDest + "/images/1.j%g"), ReadAll(s.Photos[0]));
+}
+
+void tst_PublishUtils::pipeAsPhotoIsRefused()
+{
+    // The plain copy of an unresized photo must not wait on a pipe.
+    FifoWatch pipe(FSources + "/pipe.jpg");
+    TGallerySettings s;
+    s.Photos << FSources + "/pipe.jpg";
+    s.DestFolder = FDest;
+    QString message;
+    try {
+        PublishGallery(s, pmOverwritePhotos, FHost);
+    } catch (const AppError &e) {
+        message = e.message();
+    }
+    QCOMPARE(message, "Cannot open file " + s.Photos[0] + ": It is not a plain file");
+    QVERIFY(!pipe.wasOpened());
+    QVERIFY(!QFileInfo::exists(FDest + "/images/1.jpg"));
 }
 
 void tst_PublishUtils::validation_data()

@@ -31,6 +31,7 @@ private slots:
     void fileSizeBeyondTwoGiB();
     void copyFileData();
     void copyFileDataFailuresKeepDestination();
+    void pipesAreNeverOpened();
 };
 
 void tst_FileLib::includeBackslash_data()
@@ -184,6 +185,29 @@ void tst_FileLib::copyFileDataFailuresKeepDestination()
     // A destination folder that does not exist.
     WriteFile(dir.filePath("src.bin"), "data");
     QVERIFY_THROWS_EXCEPTION(AppError, CopyFileData(dir.filePath("src.bin"), dir.filePath("no/dir/x.bin")));
+}
+
+void tst_FileLib::pipesAreNeverOpened()
+{
+    // A pipe with a picture's name counts as 0 bytes and cannot be copied;
+    // opening it would wait for a writer. A link to a file is followed.
+    QTemporaryDir dir;
+    FifoWatch pipe(dir.filePath("pipe.jpg"));
+    QCOMPARE(FileSizeOf(dir.filePath("pipe.jpg")), qint64(0));
+    try {
+        CopyFileData(dir.filePath("pipe.jpg"), dir.filePath("copy.jpg"));
+        QFAIL("a pipe was copied");
+    } catch (const AppError &e) {
+        QCOMPARE(e.message(), "Cannot open file " + dir.filePath("pipe.jpg") + ": It is not a plain file");
+    }
+    QVERIFY(!QFile::exists(dir.filePath("copy.jpg")));
+    QVERIFY(!pipe.wasOpened());
+
+    WriteFile(dir.filePath("real.jpg"), "12345");
+    QVERIFY(QFile::link(dir.filePath("real.jpg"), dir.filePath("link.jpg")));
+    QCOMPARE(FileSizeOf(dir.filePath("link.jpg")), qint64(5));
+    CopyFileData(dir.filePath("link.jpg"), dir.filePath("copy.jpg"));
+    QCOMPARE(ReadAll(dir.filePath("copy.jpg")), QByteArray("12345"));
 }
 
 QTEST_GUILESS_MAIN(tst_FileLib)

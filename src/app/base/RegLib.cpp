@@ -571,6 +571,16 @@ qint32 TRegistry::ReadInteger(const QString &name) const
     return static_cast<qint32>(v->number);
 }
 
+bool TRegistry::TryReadInteger(const QString &name, qint32 &value) const
+{
+    const RegTree tree = d->read();
+    const RegValue *v = d->find(tree, name);
+    if (!v || !v->isInteger)
+        return false;
+    value = static_cast<qint32>(v->number);
+    return true;
+}
+
 void TRegistry::WriteString(const QString &name, const QString &value)
 {
     if (d->current.isEmpty())
@@ -632,25 +642,23 @@ void LoadFormPlacement(const QString &key, QWidget *form, bool positionOnly)
     if (!form)
         return;
     const auto reg = OpenRegKey(key);
-    const QString top = QStringLiteral("Top");
-    const QString left = QStringLiteral("Left");
-    if (reg->ValueExists(top))
-        form->move(form->x(), reg->ReadInteger(top));
-    if (reg->ValueExists(left))
-        form->move(reg->ReadInteger(left), form->y());
+    qint32 value = 0;
+    if (reg->TryReadInteger(QStringLiteral("Top"), value))
+        form->move(form->x(), value);
+    if (reg->TryReadInteger(QStringLiteral("Left"), value))
+        form->move(value, form->y());
     if (positionOnly)
         return;
     QSize size = form->size();
-    if (reg->ValueExists(QStringLiteral("Width")))
-        size.setWidth(reg->ReadInteger(QStringLiteral("Width")));
-    if (reg->ValueExists(QStringLiteral("Height")))
-        size.setHeight(reg->ReadInteger(QStringLiteral("Height")));
+    if (reg->TryReadInteger(QStringLiteral("Width"), value))
+        size.setWidth(value);
+    if (reg->TryReadInteger(QStringLiteral("Height"), value))
+        size.setHeight(value);
     if (size != form->size())
         form->resize(size.expandedTo(form->minimumSize()));
-    const QString stateName = QStringLiteral("WindowState");
-    if (reg->ValueExists(stateName)) {
+    if (reg->TryReadInteger(QStringLiteral("WindowState"), value)) {
         const Qt::WindowStates state = form->windowState() & ~Qt::WindowMinimized;
-        switch (reg->ReadInteger(stateName)) {
+        switch (value) {
         case 0:
             form->setWindowState(state & ~Qt::WindowMaximized);
             break;

@@ -51,6 +51,9 @@ public:
     QString ReadString(const QString &name) const;
     // A missing value throws "Failed to get data for '%s'".
     qint32 ReadInteger(const QString &name) const;
+    // Reads an integer value into value; false, with nothing thrown, when
+    // the value is missing or holds a string.
+    bool TryReadInteger(const QString &name, qint32 &value) const;
     void WriteString(const QString &name, const QString &value);
     void WriteInteger(const QString &name, qint32 value);
     // True when a value was deleted; a missing value is no error.
@@ -79,7 +82,9 @@ void DeleteRegKey(const QString &key);
 // Window placement under Key: "Top", "Left", "Width", "Height" and
 // "WindowState" (0 normal, 1 maximized). The bounds are the window's
 // position (the frame's top-left corner, QWidget::pos) and its client size
-// (QWidget::size), which move() and resize() put back exactly.
+// (QWidget::size), which move() and resize() put back exactly. A value that
+// is missing or holds a string (a hand-edited store) is ignored: the form
+// keeps its own value for it.
 void LoadFormPlacement(const QString &key, QWidget *form, bool positionOnly);
 void SaveFormPlacement(const QString &key, QWidget *form);
 

@@ -167,7 +167,8 @@ void tst_RegLib::wrongType_data()
     QTest::newRow("number read as string") << numberAt0 << 0 << "Invalid data type for '0'";
     QTest::newRow("number in a string list") << numberAt0 << 1 << "Invalid data type for '0'";
     QTest::newRow("string read as integer") << textTop << 2 << "Invalid data type for 'Top'";
-    QTest::newRow("string as form placement") << textTop << 3 << "Invalid data type for 'Top'";
+    // A hand-edited placement value of the wrong type is passed over.
+    QTest::newRow("string as form placement") << textTop + "\"Left\"=dword:00000021\n" << 3 << "";
     QTest::newRow("missing integer") << textTop << 4 << "Failed to get data for 'Left'";
 }
 
@@ -185,8 +186,11 @@ void tst_RegLib::wrongType()
         [&form] { LoadFormPlacement(kFrmMain, &form, false); },
         [] { OpenRegKey(kFrmMain)->ReadInteger(QStringLiteral("Left")); },
     };
+    form.setGeometry(244, 103, 414, 384);
     QCOMPARE(AppError_text(readers[reader]), error);
     QCOMPARE(ReadAll(RegStoreFile()), store);
+    if (reader == 3)
+        QCOMPARE(form.pos(), QPoint(0x21, 103));
 }
 
 void tst_RegLib::keysAndNamesIgnoreCase()
