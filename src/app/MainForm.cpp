@@ -15,11 +15,15 @@
 #include "ShellOps.h"
 #include "TamselConfig.h"
 
+// Std
+#include <memory>
+
 // Qt
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -28,9 +32,11 @@
 #include <QPainterPath>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 
 namespace {
 
@@ -96,6 +102,23 @@ QIcon MakeIcon(Glyph glyph)
 }
 
 } // namespace
+
+WindowStateWatch::WindowStateWatch(QWindow *window, bool fullScreen)
+    : FWindow(window)
+    , FFullScreen(fullScreen)
+{
+    window->installEventFilter(this);
+}
+
+bool WindowStateWatch::eventFilter(QObject *watched, QEvent *event)
+{
+    // The platform's reports arrive as spontaneous state-change events; the
+    // program's own requests do not.
+    if (watched == FWindow && event->type() == QEvent::WindowStateChange && event->spontaneous()
+        && bool(FWindow->windowStates() & Qt::WindowFullScreen) == FFullScreen)
+        FReported = true;
+    return false;
+}
 
 QString FolderToOpen(const QString &folder, const QString &fileName)
 {
@@ -535,34 +558,23 @@ void TfrmMain::CopyCurrent(bool move)
 void TfrmMain::acnCopyToFolderExecute() { CopyCurrent(false); }
 void TfrmMain::acnMoveToFolderExecute() { CopyCurrent(true); }
 
-void TfrmMain::WaitForWindowToSettle()
-{
-    // A window manager applies state changes asynchronously. Let the window
-    // reach its final size before the picture is loaded for it, so that the
-    // switch costs exactly one decode.
-    QElapsedTimer total;
-    total.start();
-    QElapsedTimer quiet;
-    quiet.start();
-    QSize last = size();
-    while (total.elapsed() < 500 && quiet.elapsed() < 60) {
-        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-        if (size() != last) {
-            last = size();
-            quiet.restart();
-        }
-    }
-}
-
 void TfrmMain::acnFullScreenExecute()
 {
     FPicList->SetPaintEnable(false);
-    if (!IsFullScreenMode()) {
+    const bool enter = !IsFullScreenMode();
+    // Watches for the platform's own report of the new state; set up before
+    // the request so that no report is missed.
+    std::unique_ptr<WindowStateWatch> watch;
+    if (!QApplication::platformName().startsWith(QLatin1String("offscreen")) && windowHandle())
+        watch = std::make_unique<WindowStateWatch>(windowHandle(), enter);
+    if (enter) {
+        // A normal window keeps its bounds for the way back. It goes to full
+        // screen directly: a window manager that saw it maximized on the way
+        // would restore it maximized when it leaves full screen, over the
+        // bounds put back here.
         FNormalBounds = QRect();
-        if (!isMaximized()) {
+        if (!isMaximized())
             FNormalBounds = geometry();
-            setWindowState(windowState() | Qt::WindowMaximized);
-        }
         statusBar()->hide();
         ToolBar->hide();
         pnlTop->hide();
@@ -580,9 +592,49 @@ void TfrmMain::acnFullScreenExecute()
         ToolBar->show();
         pnlTop->show();
     }
-    if (!QApplication::platformName().startsWith(QLatin1String("offscreen")))
-        WaitForWindowToSettle();
+    if (watch)
+        WaitForWindowToSettle(*watch);
     FPicList->SetPaintEnable(true);
+}
+
+void TfrmMain::WaitForWindowToSettle(const WindowStateWatch &watch)
+{
+    // A window manager applies a state change asynchronously: it reports
+    // the new state and resizes the window some time after the request,
+    // sooner or later depending on the manager and the machine's load. The
+    // picture is loaded once, for the final size: so wait for the manager's
+    // report of the state asked for, then until the size has been quiet for
+    // a moment. Without a window manager no report comes; the wait then ends
+    // after a bounded time.
+    constexpr int kReportLimitMs = 1000;
+    constexpr int kSettleLimitMs = 500;
+    constexpr int kQuietMs = 60;
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer quiet;
+    quiet.start();
+    qint64 reportedAt = -1;
+    QSize last = size();
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(5);
+    connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (size() != last) {
+            last = size();
+            quiet.restart();
+        }
+        if (reportedAt < 0 && watch.Reported()) {
+            reportedAt = total.elapsed();
+            quiet.restart();
+        }
+        const bool done = reportedAt >= 0
+                              ? quiet.elapsed() >= kQuietMs || total.elapsed() - reportedAt >= kSettleLimitMs
+                              : total.elapsed() >= kReportLimitMs;
+        if (done)
+            loop.quit();
+    });
+    tick.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TfrmMain::acnSettingsExecute()

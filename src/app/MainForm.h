@@ -14,6 +14,24 @@ class QToolBar;
 class QToolButton;
 class TAdvButton;
 class TPicList;
+class QWindow;
+
+// Tells whether the platform (the window manager) has reported that a window
+// entered, or left, the full-screen state.
+class WindowStateWatch : public QObject
+{
+public:
+    WindowStateWatch(QWindow *window, bool fullScreen);
+    bool Reported() const { return FReported; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWindow *FWindow;
+    bool FFullScreen;
+    bool FReported = false;
+};
 
 // The viewer's one window: toolbar, spacer, picture list and a status bar of
 // five panels. Every user command is an action of this window. The parts are
@@ -112,7 +130,7 @@ private:
     void DeleteCurrent(bool allowUndo);
     void CopyCurrent(bool move);
     void RemoveCurrentIfGone(const QString &fileName);
-    void WaitForWindowToSettle();
+    void WaitForWindowToSettle(const WindowStateWatch &watch);
 
     QWidget *FPanelHost = nullptr;
     int FWheelDelta = 0;
