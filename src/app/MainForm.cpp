@@ -9,6 +9,7 @@
 #include "FileDlg.h"
 #include "FileLib.h"
 #include "PicList.h"
+#include "Prompts.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
 #include "SettingsForm.h"
@@ -352,6 +353,8 @@ void TfrmMain::CreateStatusBar()
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setContentsMargins(0, 0, 0, 0);
         panel->setFrameShape(QFrame::NoFrame);
+        // The panels show file names as written, never as markup.
+        panel->setTextFormat(Qt::PlainText);
         StatusPanels[size_t(i)] = panel;
     }
     FPanelHost->setMinimumHeight(StatusPanels[0]->sizeHint().height());
@@ -433,7 +436,7 @@ void TfrmMain::SaveSettings()
 void TfrmMain::AddFolderMenuItem(const QString &folder)
 {
     FFolderHistory.append(folder);
-    QAction *item = pumFolders->addAction(folder);
+    QAction *item = pumFolders->addAction(MenuEntryText(folder));
     // The item finds its folder through its index, never through its text.
     item->setData(int(FFolderHistory.size() - 1));
 }
@@ -471,7 +474,7 @@ void TfrmMain::UpdateStatus()
         texts[0] = kNoImage;
     } else {
         const QString path = FPicList->FileNames(index);
-        setWindowTitle(title + QStringLiteral(" - ") + path);
+        setWindowTitle(WindowTitleText(title + QStringLiteral(" - ") + path));
         texts[0] = QStringLiteral("%1/%2").arg(index + 1).arg(FPicList->Count());
         texts[1] = NameOfPath(path);
         texts[2] = QStringLiteral("%1x%2").arg(FPicList->ImageWidth()).arg(FPicList->ImageHeight());

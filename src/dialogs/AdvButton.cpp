@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "Prompts.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
 
@@ -90,7 +91,7 @@ void TAdvButton::LoadWords(const QString &wordFile)
         }
         // "&&" shows one ampersand instead of marking an access key; the
         // caption itself travels in the entry's data.
-        QAction *entry = menu->addAction(QString(caption).replace(u'&', QLatin1String("&&")));
+        QAction *entry = menu->addAction(MenuEntryText(caption));
         entry->setData(caption);
         connect(entry, &QAction::triggered, this, [this, entry] { WordClick(entry); });
     }

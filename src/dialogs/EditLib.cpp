@@ -143,19 +143,32 @@ void TNaturalEdit::keyPressEvent(QKeyEvent *event)
         return;
     }
 
-    // Shortcuts (copy, paste, select all, ...) keep working.
-    const Qt::KeyboardModifiers shortcutModifiers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
     const QString text = event->text();
-    if (!text.isEmpty() && !(event->modifiers() & shortcutModifiers)) {
-        const QString kept = TypedCharacters(text);
-        if (kept != text) {
-            if (!DigitsOnly(kept).isEmpty())
-                insert(DigitsOnly(kept));
-            event->accept();
-            return;
-        }
+    const QString kept = TypedCharacters(text);
+    if (kept == text) {
+        QLineEdit::keyPressEvent(event);
+        return;
     }
-    QLineEdit::keyPressEvent(event);
+    // Ctrl and Ctrl+Shift chords are the edit's shortcuts (copy, paste,
+    // select all, undo, ...), which act on the key alone. They reach the edit
+    // without their text: the line edit would type the text of some of them
+    // (Ctrl with a keypad key) into the number.
+    const Qt::KeyboardModifiers chord =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (chord == Qt::ControlModifier) {
+        QKeyEvent shortcut(event->type(), key, event->modifiers(), event->nativeScanCode(),
+                           event->nativeVirtualKey(), event->nativeModifiers(), QString(),
+                           event->isAutoRepeat(), event->count(), event->device());
+        QLineEdit::keyPressEvent(&shortcut);
+        event->setAccepted(shortcut.isAccepted());
+        return;
+    }
+    // Any other key, with or without Alt or Meta held, is typing: the line
+    // edit would take a letter typed with Alt or Meta as text, so only the
+    // digits of it go in.
+    if (!DigitsOnly(kept).isEmpty())
+        insert(DigitsOnly(kept));
+    event->accept();
 }
 
 void TNaturalEdit::inputMethodEvent(QInputMethodEvent *event)

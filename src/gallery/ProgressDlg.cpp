@@ -70,6 +70,8 @@ TfrmProgress::TfrmProgress(QWidget *owner)
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     lblText = new QLabel(panel);
     lblText->setObjectName(QStringLiteral("lblText"));
+    // The text may name a file or folder; it is shown as written.
+    lblText->setTextFormat(Qt::PlainText);
     ProgressBar = new QProgressBar(panel);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 100);

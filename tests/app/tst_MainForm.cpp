@@ -17,6 +17,7 @@
 // Qt
 #include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 
 namespace {
@@ -93,6 +95,19 @@ QString answerDialog(const std::function<void()> &trigger, const std::function<v
     return title;
 }
 
+// The text a menu shows for an entry's text: "&&" shows as "&", and a single
+// "&" marks the access key without showing.
+QString shownMenuText(const QString &text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
 QStringList menuTexts(QMenu *menu)
 {
     QStringList texts;
@@ -145,6 +160,8 @@ private slots:
     void moveToNewFolder();
     void copyKeepsTheList();
     void dialogsOpenFromTheirCommands();
+    void namesShownAsWritten_data();
+    void namesShownAsWritten();
     void searchButtonOffersTheWords();
     void missingWordFileIsReportedAtStart();
 };
@@ -831,6 +848,69 @@ void tst_MainForm::dialogsOpenFromTheirCommands()
              QString("Creation of Web Gallery"));
     QCOMPARE(listed, (QStringList{pic(folder, 0), pic(folder, 1), pic(folder, 2)}));
     QCOMPARE(w.form.FPicList->Count(), 3);
+}
+
+void tst_MainForm::namesShownAsWritten_data()
+{
+    QTest::addColumn<QString>("folderName");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("markup") << "x<b>bold" << "x<b>bold.bmp";
+    QTest::newRow("ampersand") << "Tom & Jerry" << "Tom & Jerry.bmp";
+    QTest::newRow("modified mark") << "d[*]x" << "d[*]x.bmp";
+}
+
+void tst_MainForm::namesShownAsWritten()
+{
+    QFETCH(QString, folderName);
+    QFETCH(QString, fileName);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(folderName);
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + '/' + fileName;
+    writeBmp(path, 40, 30);
+    Window w({path});
+
+    QLabel *panel = w.form.StatusPanels[1];
+    QCOMPARE(panel->text(), fileName);
+    QCOMPARE(panel->textFormat(), Qt::PlainText);
+    QVERIFY(panel->width() >= panel->fontMetrics().horizontalAdvance(fileName));
+    // The title as the window system gets it.
+    QCOMPARE(w.form.windowHandle()->title(), kTitle + " - " + path);
+    QCOMPARE(shownMenuText(w.form.pumFolders->actions().last()->text()), folder);
+
+    FakePrompts prompts;
+    prompts.answers << QMessageBox::No;
+    w.form.acnDelete->trigger();
+    QCOMPARE(prompts.messageTexts(), QStringList{"Move \"" + fileName + "\" to the Trash?"});
+
+    // The copy dialog shows the source and, the second time, the destination
+    // in its history; copying again asks about the file already there.
+    const QString dest = folder + " copies";
+    QVERIFY(QDir().mkpath(dest));
+    answerDialog<TfrmCopy>([&] { w.form.acnCopyToFolder->trigger(); }, [&](TfrmCopy *form) {
+        form->cbxDest->setEditText(dest);
+        QTest::mouseClick(form->btnOK, Qt::LeftButton);
+    });
+    QVERIFY(QFile::exists(dest + '/' + fileName));
+    QString source;
+    QStringList history;
+    answerDialog<TfrmCopy>([&] { w.form.acnCopyToFolder->trigger(); }, [&](TfrmCopy *form) {
+        source = form->edtSource->text();
+        for (int i = 0; i < form->cbxDest->count(); ++i)
+            history << form->cbxDest->itemText(i);
+        QTest::mouseClick(form->btnOK, Qt::LeftButton);
+    });
+    QCOMPARE(source, path);
+    QCOMPARE(history, QStringList{dest});
+    QCOMPARE(prompts.messageTexts().last(),
+             "The folder \"" + dest + "\" already contains a file named \"" + fileName + "\".\nReplace it?");
+
+    QStringList listed;
+    answerDialog<TfrmPublish2Web>([&] { w.form.acnPublishToWeb->trigger(); }, [&](TfrmPublish2Web *d) {
+        listed << d->lvwPhotos->item(0)->text();
+        d->reject();
+    });
+    QCOMPARE(listed, QStringList{path});
 }
 
 void tst_MainForm::searchButtonOffersTheWords()

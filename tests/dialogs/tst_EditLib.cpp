@@ -47,6 +47,8 @@ private slots:
     void steps();
     void typing_data();
     void typing();
+    void chords_data();
+    void chords();
     void arrowAtBoundReachesTheEdit();
     void spinBar();
 };
@@ -173,6 +175,41 @@ void tst_EditLib::typing()
     QCOMPARE(edit.text(), QStringLiteral("14"));
     QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(edit.selectedText(), QStringLiteral("14"));
+}
+
+void tst_EditLib::chords_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("selected");
+
+    // The edit holds "120" and then a typed "5".
+    QTest::newRow("Alt+A") << "Alt+A" << "1205" << "";
+    QTest::newRow("Alt+Shift+A") << "Alt+Shift+A" << "1205" << "";
+    QTest::newRow("Meta+-") << "Meta+-" << "1205" << "";
+    QTest::newRow("Ctrl+Alt+X") << "Ctrl+Alt+X" << "1205" << "";
+    QTest::newRow("Ctrl+keypad -") << "Ctrl+Num+-" << "1205" << "";
+    QTest::newRow("Alt+digit") << "Alt+7" << "12057" << "";
+    QTest::newRow("select all") << "Ctrl+A" << "1205" << "1205";
+    QTest::newRow("undo, redo") << "Ctrl+Z, Ctrl+Shift+Z" << "1205" << "";
+    QTest::newRow("undo") << "Ctrl+Z" << "120" << "";
+    QTest::newRow("copy, paste") << "Ctrl+A, Ctrl+C, End, Ctrl+V" << "12051205" << "";
+}
+
+void tst_EditLib::chords()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, after);
+    QFETCH(QString, selected);
+
+    TNaturalEdit edit;
+    edit.SetMinValue(10);
+    edit.SetMaxValue(9999);
+    edit.setText(QStringLiteral("120"));
+    QTest::keyClick(&edit, Qt::Key_5);
+    QTest::keySequence(&edit, QKeySequence::fromString(keys));
+    QCOMPARE(edit.text(), after);
+    QCOMPARE(edit.selectedText(), selected);
 }
 
 void tst_EditLib::arrowAtBoundReachesTheEdit()

@@ -28,6 +28,8 @@ private slots:
     void cancelButtonKeepsTheDialog();
     void closeRequestCountsAsCancel();
     void escapePressesCancel();
+    void textShownAsWritten_data();
+    void textShownAsWritten();
 };
 
 void tst_ProgressDlg::freshDialog()
@@ -196,6 +198,22 @@ void tst_ProgressDlg::escapePressesCancel()
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.Cancelled());
     QVERIFY(dialog.isVisible());
+}
+
+void tst_ProgressDlg::textShownAsWritten_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("markup") << "x<b>bold.bmp";
+    QTest::newRow("ampersand") << "Tom & Jerry";
+}
+
+void tst_ProgressDlg::textShownAsWritten()
+{
+    QFETCH(QString, text);
+    TfrmProgress dialog;
+    dialog.SetText(text);
+    QCOMPARE(dialog.lblText->text(), text);
+    QCOMPARE(dialog.lblText->textFormat(), Qt::PlainText);
 }
 
 QTEST_MAIN(tst_ProgressDlg)

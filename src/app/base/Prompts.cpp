@@ -110,6 +110,9 @@ QMessageBox::StandardButton DesktopPrompts::message(QWidget *parent, QMessageBox
                                                     QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(icon, caption, text, buttons, parent);
+    // Messages name files and folders, whose names may look like markup
+    // ("x<b>bold.bmp"); no message of the program is rich text.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton);
     box.exec();
     QAbstractButton *clicked = box.clickedButton();
@@ -162,6 +165,7 @@ QString DesktopPrompts::chooseFolder(FolderRequest &request)
     if (request.showStatus) {
         status = new QLabel(&dialog);
         status->setObjectName(QStringLiteral("statusText"));
+        status->setTextFormat(Qt::PlainText);
         AddBelow(dialog, status);
     }
     QtFolderDialogHandle handle(&dialog, status);
@@ -225,4 +229,16 @@ void ShowInformation(QWidget *parent, const QString &text)
 {
     Prompts::current().message(parent, QMessageBox::Information, QStringLiteral("Information"), text,
                                QMessageBox::Ok, QMessageBox::Ok);
+}
+
+QString MenuEntryText(const QString &name)
+{
+    return QString(name).replace(u'&', QLatin1String("&&"));
+}
+
+QString WindowTitleText(const QString &text)
+{
+    // Qt shows a pair of placeholders as one literal "[*]". One "[*]" cannot
+    // overlap another, so doubling each leaves the rest of the text as it is.
+    return QString(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }

@@ -109,3 +109,13 @@ bool ConfirmYes(QWidget *parent, const QString &text,
 void ShowWarning(QWidget *parent, const QString &text);
 // "Information": information icon, OK.
 void ShowInformation(QWidget *parent, const QString &text);
+
+// File and folder names may hold characters that Qt reads as markup in the
+// texts it shows. Every name shown goes through one of these, or into a
+// widget showing plain text, so that it reads exactly as written.
+// A menu entry's text: "&" doubled, so that it shows instead of marking an
+// access key.
+QString MenuEntryText(const QString &name);
+// A window title: "[*]" doubled, so that it shows instead of standing for the
+// window's modified mark.
+QString WindowTitleText(const QString &text);
