@@ -29,6 +29,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -44,6 +45,8 @@ constexpr int kPreviewWidth = 150;
 constexpr int kPreviewHeight = 189;
 // Distance from the list's top and bottom within which a drag scrolls it.
 constexpr int kDragScrollMargin = 20;
+// How often a drag held near an edge scrolls the list by one more line.
+constexpr int kDragScrollIntervalMs = 50;
 constexpr int kMaxDestHistoryIndex = 20;
 
 const QString kPictureFilter = QStringLiteral(
@@ -175,6 +178,8 @@ void TPhotoListView::dragLeaveEvent(QDragLeaveEvent *event)
     FDropTarget = QPersistentModelIndex();
     viewport()->update();
     event->accept();
+    if (FDragging && OnDragLeave)
+        OnDragLeave();
 }
 
 void TPhotoListView::dropEvent(QDropEvent *event)
@@ -276,6 +281,16 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
     lvwPhotos->OnStartDrag = [this] { lvwPhotosStartDrag(); };
     lvwPhotos->OnDragOver = [this](const QPoint &pos) { lvwPhotosDragOver(pos); };
     lvwPhotos->OnEndDrag = [this] { RunGuarded([this] { lvwPhotosEndDrag(); }); };
+    lvwPhotos->OnDragLeave = [this] { DragScroll(0); };
+    FDragScrollTimer = new QTimer(this);
+    FDragScrollTimer->setInterval(kDragScrollIntervalMs);
+    connect(FDragScrollTimer, &QTimer::timeout, this, [this] {
+        if (lvwPhotos->Dragging())
+            lvwPhotos->verticalScrollBar()->triggerAction(FDragScrollStep < 0 ? QAbstractSlider::SliderSingleStepSub
+                                                                             : QAbstractSlider::SliderSingleStepAdd);
+        else
+            DragScroll(0);
+    });
     connect(cbxResizePhotos, &QCheckBox::toggled, this, [this] { cbxResizePhotosClick(); });
     cbxSchemes->OnDropDown = [this] { RunGuarded([this] { cbxSchemesDropDown(); }); };
     connect(sbnOpenSchemes, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnOpenSchemesClick(); }); });
@@ -601,14 +616,32 @@ void TfrmPublish2Web::lvwPhotosDragOver(const QPoint &pos)
         }
     }
     QScrollBar *bar = lvwPhotos->verticalScrollBar();
-    if (pos.y() < kDragScrollMargin)
+    int step = 0;
+    if (pos.y() < kDragScrollMargin) {
         bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    if (pos.y() > lvwPhotos->viewport()->height() - kDragScrollMargin)
+        step = -1;
+    }
+    if (pos.y() > lvwPhotos->viewport()->height() - kDragScrollMargin) {
         bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        step = 1;
+    }
+    DragScroll(step);
+}
+
+void TfrmPublish2Web::DragScroll(int step)
+{
+    // The window system reports a drag only when the mouse moves; a timer
+    // keeps a drag that is held at the edge scrolling.
+    FDragScrollStep = step;
+    if (step == 0)
+        FDragScrollTimer->stop();
+    else if (!FDragScrollTimer->isActive())
+        FDragScrollTimer->start();
 }
 
 void TfrmPublish2Web::lvwPhotosEndDrag()
 {
+    DragScroll(0);
     QListWidgetItem *target = DragItem();
     FDragItem = QPersistentModelIndex();
     const QString dragError = std::exchange(FDragError, QString());

@@ -22,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class TNaturalEdit;
 class TPathDialog;
@@ -43,6 +44,8 @@ public:
     std::function<void()> OnStartDrag;
     // A drag from this list moved over it (position in viewport coordinates).
     std::function<void(const QPoint &pos)> OnDragOver;
+    // The drag left the list.
+    std::function<void()> OnDragLeave;
     // Runs after every drag from this list, however it ended.
     std::function<void()> OnEndDrag;
     // Carries out the drag; by default QDrag::exec. Tests replace it to play
@@ -187,6 +190,7 @@ private:
     void lvwPhotosSelectItem();
     void lvwPhotosStartDrag();
     void lvwPhotosDragOver(const QPoint &pos);
+    void DragScroll(int step);
     void lvwPhotosEndDrag();
     void cbxResizePhotosClick();
     void sbnSelectDestinationClick();
@@ -204,6 +208,11 @@ private:
     // A preview that failed during a drag is reported once the drag is over:
     // a message box cannot take the mouse while the drag holds it.
     QString FDragError;
+    // While a drag is held near the list's top or bottom edge, the list goes
+    // on scrolling by this many lines a tick (-1, 0 or 1), also when the
+    // mouse stands still.
+    int FDragScrollStep = 0;
+    QTimer *FDragScrollTimer = nullptr;
 };
 
 // Runs the gallery dialog with the given photos (the viewer's list, in its

@@ -130,6 +130,7 @@ private slots:
     void dragFromElsewhereIsRefused();
     void dragScrollsNearEdges_data();
     void dragScrollsNearEdges();
+    void dragHeldAtEdgeKeepsScrolling();
     void deleteSelects_data();
     void deleteSelects();
     void clearAsksFirst_data();
@@ -407,6 +408,30 @@ void tst_Publish2WebForm::dragScrollsNearEdges()
         drag.Leave();
     });
     QCOMPARE(bar->value(), before + lines);
+}
+
+void tst_Publish2WebForm::dragHeldAtEdgeKeepsScrolling()
+{
+    FakePrompts prompts;
+    auto form = ShownForm({});
+    form->AddPhotoItems(QStringList(80, QStringLiteral("/no/such/photo.jpg")));
+    TPhotoListView *list = form->lvwPhotos;
+    QScrollBar *bar = list->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 20);
+    list->setCurrentRow(1);
+    const int height = list->viewport()->height();
+    int held = 0;
+    DragItem(list, 1, [&](DragPlayer &drag) {
+        drag.Enter(QPoint(10, height / 2));
+        drag.Move(QPoint(10, height - 5));
+        // The mouse stands still at the bottom edge: no more move events.
+        QTRY_VERIFY(bar->value() >= 4);
+        drag.Leave();
+        held = bar->value();
+        QTest::qWait(200);
+        QCOMPARE(bar->value(), held);
+    });
+    QCOMPARE(bar->value(), held);
 }
 
 void tst_Publish2WebForm::deleteSelects_data()
