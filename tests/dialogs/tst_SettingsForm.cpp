@@ -77,7 +77,7 @@ QByteArray RunTool(const QString &tool, const QStringList &args, const QProcessE
     }
     p.waitForFinished(60000);
     if (p.exitCode() != 0)
-        QTest::qFail(qPrintable(tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(p.readAll())), __FILE__, __LINE__);
+        QTest::qFail(qPrintable(tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(p.readAllStandardError())), __FILE__, __LINE__);
     return p.readAllStandardOutput();
 }
 

@@ -239,6 +239,8 @@ int TrashInto(const TrashFolder &trash, const QByteArray &original, const QByteA
         if (::close(fd) != 0 && !error)
             error = errno;
         if (!error) {
+            // The entry's name must be on disk before the file moves.
+            SyncFolder(info);
             error = RenameIntoTrash(original, target);
             if (!error) {
                 SyncFolder(files);
@@ -267,7 +269,7 @@ bool MoveToTrash(const QByteArray &path, QString *reason)
         cleaned.chop(1);
     const qsizetype slash = cleaned.lastIndexOf('/');
     const QByteArray name = cleaned.mid(slash + 1);
-    if (name.isEmpty() || name == "." || name == ".." || cleaned == "/")
+    if (name.isEmpty() || name == "." || name == "..")
         return fail(QStringLiteral("It is not a file"));
     struct stat st;
     if (::lstat(cleaned.constData(), &st) != 0)
