@@ -36,15 +36,50 @@ void WriteFileAtomically(const QString &fileName, const QByteArray &data)
     file.commit();
 }
 
+// Whether a program path can stand in Exec as it is: no character the
+// Desktop Entry Specification reserves (those need quotes), no control
+// character and no percent sign (Exec would take it for a field code).
+bool IsPlainProgramPath(const QString &path)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`%");
+    for (QChar c : path) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || reserved.contains(c))
+            return false;
+    }
+    return true;
+}
+
+// A desktop entry string value: backslash and the control characters it
+// names escaped.
+QString StringValue(const QString &text)
+{
+    QString value;
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case u'\\': value += QLatin1String("\\\\"); break;
+        case u'\n': value += QLatin1String("\\n"); break;
+        case u'\t': value += QLatin1String("\\t"); break;
+        case u'\r': value += QLatin1String("\\r"); break;
+        default: value += c; break;
+        }
+    }
+    return value;
+}
+
 QByteArray DesktopEntry(const QString &programFile)
 {
+    // With env first in Exec, only TryExec still tells a desktop whether the
+    // program is there; otherwise Exec does, as in the installed entry.
+    const QByteArray tryExec = IsPlainProgramPath(programFile)
+        ? QByteArray()
+        : QByteArrayLiteral("\nTryExec=") + StringValue(programFile).toUtf8();
     return QByteArrayLiteral("[Desktop Entry]\n"
                              "Type=Application\n"
                              "Name=Tamsel Photo Editor\n"
                              "GenericName=Picture Viewer\n"
                              "Comment=View pictures and make web galleries\n"
                              "Exec=")
-        + DesktopEntryExec(programFile).toUtf8()
+        + DesktopEntryExec(programFile).toUtf8() + tryExec
         + QByteArrayLiteral("\n"
                             "Icon=tamsel-photo-editor\n"
                             "Terminal=false\n"
@@ -180,8 +215,15 @@ QString MimeAppsFile()
 
 QString DesktopEntryExec(const QString &programFile)
 {
-    // Quoted argument: the quote, backtick, dollar and backslash take a
-    // backslash; a literal percent sign is doubled.
+    // A path of plain characters is written as it is. xdg-mime (xdg-utils
+    // 1.1) takes the first word of Exec literally as the program, quotes
+    // included, and GLib does not turn "%%" back into "%" before looking for
+    // it; both then skip the entry. So a path that needs quoting or a doubled
+    // percent sign becomes the argument of env, which every reader finds,
+    // and the path follows quoted: the quote, backtick, dollar and backslash
+    // take a backslash; a literal percent sign is doubled.
+    if (IsPlainProgramPath(programFile))
+        return programFile + QStringLiteral(" %f");
     QString quoted;
     for (QChar c : programFile) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
@@ -190,20 +232,7 @@ QString DesktopEntryExec(const QString &programFile)
             quoted += u'%';
         quoted += c;
     }
-    const QString argument = u'"' + quoted + u'"';
-
-    // The value as a whole is a string value with its own escapes.
-    QString value;
-    for (QChar c : argument) {
-        switch (c.unicode()) {
-        case u'\\': value += QLatin1String("\\\\"); break;
-        case u'\n': value += QLatin1String("\\n"); break;
-        case u'\t': value += QLatin1String("\\t"); break;
-        case u'\r': value += QLatin1String("\\r"); break;
-        default: value += c; break;
-        }
-    }
-    return value + QStringLiteral(" %f");
+    return QStringLiteral("env ") + StringValue(u'"' + quoted + u'"') + QStringLiteral(" %f");
 }
 
 QByteArray WithDefaultApplication(const QByteArray &mimeApps, const QByteArray &mimeType)

@@ -47,8 +47,9 @@ inline constexpr char kDesktopEntryName[] = "tamsel-photo-editor.desktop";
 QString DesktopEntryFile();
 QString MimeAppsFile();
 
-// The Exec value of the desktop entry for a program file: the path quoted
-// and escaped as desktop entries require, then the file's placeholder.
+// The Exec value of the desktop entry for a program file, then the file's
+// placeholder: the path as it is when it has no character Exec reserves,
+// else "env" and the path quoted and escaped as desktop entries require.
 QString DesktopEntryExec(const QString &programFile);
 
 // mimeapps.list with our entry first among the defaults of mimeType; every

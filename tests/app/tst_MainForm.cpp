@@ -13,6 +13,7 @@
 #include "SettingsForm.h"
 #include "TamselConfig.h"
 #include "TestFiles.h"
+#include "TestPaths.h"
 
 // Qt
 #include <QClipboard>
@@ -502,15 +503,14 @@ void tst_MainForm::deleteAsksThenTrashes()
     const QString folder = makeFolder(dir, 3);
     Window w({pic(folder, 1)});
     // A file left in the Trash by an earlier run must not pass for this one.
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    const QString trash = TestTrashFolder();
     QVERIFY(QDir(trash).removeRecursively());
     FakePrompts prompts;
     prompts.answers << QMessageBox::Yes;
     QTest::keyClick(&w.form, Qt::Key_Delete);
     QCOMPARE(prompts.messages.size(), 1);
     QVERIFY(!QFile::exists(pic(folder, 1)));
-    const QString trashed = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                            + "/Trash/files/p01.bmp";
+    const QString trashed = trash + "/files/p01.bmp";
     QVERIFY2(QFile::exists(trashed), qPrintable(trashed));
     QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 2));
     QCOMPARE(w.form.PanelText(0), QString("2/2"));

@@ -3,6 +3,7 @@
 // Qt
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 QString SharedDir()
 {
@@ -22,4 +23,13 @@ bool HaveCorpus()
         return true;
     qWarning("Test corpus not found at %s (set TAMSEL_SHARED_DIR)", qPrintable(CorpusDir()));
     return false;
+}
+
+QString TestTrashFolder()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString testHomes = BinaryDir() + QStringLiteral("/test-home/");
+    if (!QDir::homePath().startsWith(testHomes) || !data.startsWith(testHomes))
+        qFatal("This suite empties the Trash: run it through ctest, which gives it a home of its own");
+    return data + QStringLiteral("/Trash");
 }

@@ -13,5 +13,10 @@ QString SourceDir();            // the repository
 QString TestsDir();             // the repository's tests/
 QString BinaryDir();            // the build folder
 
+// The Trash folder of the suite's own home, for tests that empty or inspect
+// it. Stops the suite when the home is not the one ctest gives it (the suite
+// was started by hand), so that no test ever touches a real user's Trash.
+QString TestTrashFolder();
+
 // QSKIP-style guard: returns false (and prints why) when the corpus is absent.
 bool HaveCorpus();

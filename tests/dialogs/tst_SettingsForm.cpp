@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,8 +30,8 @@ QByteArray EntryValue(const QByteArray &entry, const QByteArray &key)
 }
 
 // Reads an Exec value back the way a desktop reads it: the string escapes
-// first, then the quoting of the first argument. Returns the program path
-// and the rest of the line.
+// first, then the quoting of the program (after "env", if there). Returns
+// the program path and the rest of the line.
 QPair<QString, QString> ParseExec(const QString &value)
 {
     QString unescaped;
@@ -43,8 +44,12 @@ QPair<QString, QString> ParseExec(const QString &value)
             unescaped += value[i];
         }
     }
-    if (!unescaped.startsWith(u'"'))
-        return {};
+    if (unescaped.startsWith(QLatin1String("env ")))
+        unescaped.remove(0, 4);
+    if (!unescaped.startsWith(u'"')) {
+        const qsizetype blank = unescaped.indexOf(u' ');
+        return {unescaped.left(blank), unescaped.mid(blank)};
+    }
     QString program;
     qsizetype i = 1;
     for (; i < unescaped.size() && unescaped[i] != u'"'; ++i) {
@@ -58,6 +63,23 @@ QPair<QString, QString> ParseExec(const QString &value)
 }
 
 const QByteArray kOurs = "tamsel-photo-editor.desktop";
+
+// Runs a desktop tool the way a session without a known desktop would, and
+// returns its output; fails the test when it is missing or fails.
+QByteArray RunTool(const QString &tool, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(tool, args);
+    if (!p.waitForStarted()) {
+        QTest::qFail(qPrintable(tool + QStringLiteral(" did not start; scripts/setup installs it")), __FILE__, __LINE__);
+        return {};
+    }
+    p.waitForFinished(60000);
+    if (p.exitCode() != 0)
+        QTest::qFail(qPrintable(tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(p.readAllStandardError())), __FILE__, __LINE__);
+    return p.readAllStandardOutput();
+}
 
 } // namespace
 
@@ -78,6 +100,8 @@ private slots:
     void withDefaultApplication();
     void unwritableLocationIsSkipped();
     void unreadableMimeAppsIsLeftAlone();
+    void desktopToolsAgree_data();
+    void desktopToolsAgree();
 
 private:
     // Shows the dialog through ShowSettingsForm, ticks the boxes and closes it.
@@ -217,13 +241,15 @@ void tst_SettingsForm::desktopExec_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("exec");
 
-    QTest::newRow("plain") << "/usr/bin/tamsel-photo-editor" << "\"/usr/bin/tamsel-photo-editor\" %f";
-    QTest::newRow("blanks") << "/opt/My Apps/tamsel" << "\"/opt/My Apps/tamsel\" %f";
-    QTest::newRow("percent") << "/opt/100%/tamsel" << "\"/opt/100%%/tamsel\" %f";
-    QTest::newRow("dollar and backtick") << "/opt/$x`y`/t" << "\"/opt/\\\\$x\\\\`y\\\\`/t\" %f";
-    QTest::newRow("backslash") << "/opt/a\\b/t" << "\"/opt/a\\\\\\\\b/t\" %f";
-    QTest::newRow("newline and tab") << "/opt/a\nb\tc/t" << "\"/opt/a\\nb\\tc/t\" %f";
-    QTest::newRow("non-ascii") << QString::fromUtf8("/home/j\u00f6rg/t") << QString::fromUtf8("\"/home/j\u00f6rg/t\" %f");
+    // Unquoted when it can be: xdg-mime takes a quote for part of the name.
+    QTest::newRow("plain") << "/usr/bin/tamsel-photo-editor" << "/usr/bin/tamsel-photo-editor %f";
+    QTest::newRow("non-ascii") << QString::fromUtf8("/home/j\u00f6rg/t") << QString::fromUtf8("/home/j\u00f6rg/t %f");
+    QTest::newRow("blanks") << "/opt/My Apps/tamsel" << "env \"/opt/My Apps/tamsel\" %f";
+    QTest::newRow("reserved characters") << "/opt/a&b;c#(d)~/t" << "env \"/opt/a&b;c#(d)~/t\" %f";
+    QTest::newRow("percent") << "/opt/100%/tamsel" << "env \"/opt/100%%/tamsel\" %f";
+    QTest::newRow("dollar and backtick") << "/opt/$x`y`/t" << "env \"/opt/\\\\$x\\\\`y\\\\`/t\" %f";
+    QTest::newRow("backslash") << "/opt/a\\b/t" << "env \"/opt/a\\\\\\\\b/t\" %f";
+    QTest::newRow("newline and tab") << "/opt/a\nb\tc/t" << "env \"/opt/a\\nb\\tc/t\" %f";
 }
 
 void tst_SettingsForm::desktopExec()
@@ -310,6 +336,55 @@ void tst_SettingsForm::unreadableMimeAppsIsLeftAlone()
     QFile::setPermissions(MimeAppsFile(), QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(ReadAll(MimeAppsFile()), before);
     QVERIFY(QFile::exists(DesktopEntryFile()));
+}
+
+void tst_SettingsForm::desktopToolsAgree_data()
+{
+    QTest::addColumn<QString>("folder"); // where a copy of the program lies, "" for the dialog
+    QTest::newRow("the dialog, program as built") << QString();
+    QTest::newRow("folder with a blank") << "My Apps";
+    QTest::newRow("folder with shell characters") << "100% $x & 'y'";
+}
+
+void tst_SettingsForm::desktopToolsAgree()
+{
+    QFETCH(QString, folder);
+    // Another viewer installed for both types: a desktop that cannot use
+    // our entry names it instead (without it xdg-mime falls back to any
+    // entry listing the type, ours included).
+    const QString system = FHome.filePath(QStringLiteral("system"));
+    WriteFile(system + QStringLiteral("/applications/other-viewer.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Other\nExec=true %f\nMimeType=image/jpeg;image/bmp;\n");
+    WriteFile(system + QStringLiteral("/applications/mimeinfo.cache"),
+              "[MIME Cache]\nimage/jpeg=other-viewer.desktop;\nimage/bmp=other-viewer.desktop;\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_DIRS"), system + QStringLiteral(":/usr/share"));
+    env.insert(QStringLiteral("XDG_CONFIG_DIRS"), system);
+    env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("X-Generic"));
+
+    if (folder.isEmpty()) {
+        QVERIFY(RunDialog(true, true, true));
+    } else {
+        const QString program = FHome.filePath(folder + QStringLiteral("/tamsel-photo-editor"));
+        QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
+        QVERIFY(QFile::copy(ProgramFile(), program));
+        RegisterFileTypes(ftJPEG | ftBMP, program);
+    }
+
+    RunTool(QStringLiteral("desktop-file-validate"), {DesktopEntryFile()}, env);
+    for (const QString &type : {QStringLiteral("image/jpeg"), QStringLiteral("image/bmp")}) {
+        QCOMPARE(RunTool(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type}, env),
+                 kOurs + '\n');
+        const QByteArray gio = RunTool(QStringLiteral("gio"), {QStringLiteral("mime"), type}, env);
+        QVERIFY2(gio.left(gio.indexOf('\n')).endsWith(": " + kOurs), gio.constData());
+    }
+    if (folder.isEmpty())
+        return;
+    // A program that is gone no longer counts, also behind env.
+    QVERIFY(QFile::remove(FHome.filePath(folder + QStringLiteral("/tamsel-photo-editor"))));
+    const QByteArray gio = RunTool(QStringLiteral("gio"), {QStringLiteral("mime"), QStringLiteral("image/jpeg")}, env);
+    QVERIFY2(gio.startsWith("Default application") && gio.left(gio.indexOf('\n')).endsWith(": other-viewer.desktop"),
+             gio.constData());
 }
 
 QTEST_MAIN(tst_SettingsForm)

@@ -4,12 +4,11 @@
 #include "AppError.h"
 #include "AppPaths.h"
 #include "Prompts.h"
+#include "TrashLib.h"
 
 // Qt
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 // Std
 #include <cerrno>
@@ -213,17 +212,18 @@ bool ShellDeleteFile(QWidget *owner, const QString &fileName, bool allowUndo)
     if (!ConfirmYes(owner, question, QMessageBox::Yes | QMessageBox::No))
         return false;
 
-    QFile file(fileName);
     if (allowUndo) {
-        // Without the data folder Qt puts its Trash folders into the current
-        // directory instead of the user's Trash.
-        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-        if (!file.moveToTrash()) {
-            ShowAppError(QStringLiteral("Cannot move \"%1\" to the Trash: %2").arg(fileName, file.errorString()));
+        // Our own Trash writer, not QFile::moveToTrash: Qt 6.4 stores the
+        // original path without the escaping the Trash's readers undo, so a
+        // name like "50%25.jpg" came back as "50%.jpg".
+        QString reason;
+        if (!MoveToTrash(fileName, &reason)) {
+            ShowAppError(QStringLiteral("Cannot move \"%1\" to the Trash: %2").arg(fileName, reason));
             return false;
         }
         return true;
     }
+    QFile file(fileName);
     if (!file.remove()) {
         ShowAppError(QStringLiteral("Cannot delete \"%1\": %2").arg(fileName, file.errorString()));
         return false;

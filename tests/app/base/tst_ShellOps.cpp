@@ -1,6 +1,7 @@
 // Local
 #include "FakePrompts.h"
 #include "ShellOps.h"
+#include "TestPaths.h"
 
 // Qt
 #include <QDir>
@@ -175,8 +176,7 @@ void tst_ShellOps::deleteFile()
     QFETCH(bool, allowUndo);
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(QString, question);
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                          + QStringLiteral("/Trash");
+    const QString trash = TestTrashFolder();
     QDir(trash).removeRecursively();
     const QString trashed = trash + QStringLiteral("/files/photo 1.jpg");
     FakePrompts prompts;
