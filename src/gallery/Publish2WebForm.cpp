@@ -9,7 +9,6 @@
 #include "ImageUtils.h"
 #include "MsgUtils.h"
 #include "PathDialog.h"
-#include "PicList.h"
 #include "RegLib.h"
 #include "ShellOps.h"
 

@@ -5,11 +5,15 @@
 #include "UserFiles.h"
 
 // Qt
+#include <QCollator>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
+
+// Std
+#include <algorithm>
 
 TFileFolder::TFileFolder(const QString &folder, TFileKinds kinds)
     : Folder(folder)
@@ -97,4 +101,41 @@ void CopyFileData(const QString &source, const QString &destination)
     }
     if (!out.commit())
         throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, out.errorString()));
+}
+
+bool IsPictureExtension(const QString &fileName)
+{
+    const QString name = fileName.mid(fileName.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0)
+        return false;
+    const QString ext = name.mid(dot + 1).toLower();
+    return !ext.isEmpty() && QStringLiteral("bmp:jpg:jpeg:wmf:emf:ico").contains(ext);
+}
+
+void SortPictureList(QStringList &files)
+{
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    std::sort(files.begin(), files.end(), [&collator](const QString &a, const QString &b) {
+        const int c = collator.compare(a, b);
+        if (c != 0)
+            return c < 0;
+        // Names that differ only in case are different files here: keep both,
+        // in a fixed order.
+        return a < b;
+    });
+}
+
+int FindPicture(const QStringList &files, const QString &fileName)
+{
+    const qsizetype exact = files.indexOf(fileName);
+    if (exact >= 0)
+        return int(exact);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (files.at(i).compare(fileName, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    return -1;
 }

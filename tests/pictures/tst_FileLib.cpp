@@ -32,6 +32,8 @@ private slots:
     void copyFileData();
     void copyFileDataFailuresKeepDestination();
     void pipesAreNeverOpened();
+    void extensionFilter_data();
+    void extensionFilter();
 };
 
 void tst_FileLib::includeBackslash_data()
@@ -208,6 +210,33 @@ void tst_FileLib::pipesAreNeverOpened()
     QCOMPARE(FileSizeOf(dir.filePath("link.jpg")), qint64(5));
     CopyFileData(dir.filePath("link.jpg"), dir.filePath("copy.jpg"));
     QCOMPARE(ReadAll(dir.filePath("copy.jpg")), QByteArray("12345"));
+}
+
+void tst_FileLib::extensionFilter_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("bmp") << "a.bmp" << true;
+    QTest::newRow("JPG upper") << "b.JPG" << true;
+    QTest::newRow("jpeg") << "c.jpeg" << true;
+    QTest::newRow("wmf") << "d.wmf" << true;
+    QTest::newRow("Emf") << "e.Emf" << true;
+    QTest::newRow("ico") << "f.ico" << true;
+    QTest::newRow("substring jp") << "e.jp" << true;
+    QTest::newRow("substring mp") << "g.mp" << true;
+    QTest::newRow("txt") << "c.txt" << false;
+    QTest::newRow("no extension") << "d" << false;
+    QTest::newRow("trailing dot") << "h." << false;
+    QTest::newRow("tiff") << "i.tiff" << false;
+    QTest::newRow("dot in folder only") << "/x.jpg/readme" << false;
+    QTest::newRow("two dots") << "j.txt.bmp" << true;
+}
+
+void tst_FileLib::extensionFilter()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, listed);
+    QCOMPARE(IsPictureExtension(name), listed);
 }
 
 QTEST_GUILESS_MAIN(tst_FileLib)

@@ -72,15 +72,3 @@ private:
     int FLoadCount = 0;
     bool FUpdatePending = false;
 };
-
-// True when the file's extension (without the dot, lower case, not empty)
-// occurs anywhere in "bmp:jpg:jpeg:wmf:emf:ico".
-bool IsPictureExtension(const QString &fileName);
-
-// Sorts paths by the locale's case-insensitive collation, ties broken by an
-// exact comparison.
-void SortPictureList(QStringList &files);
-
-// Position of fileName in a sorted list: the exact spelling first, else a
-// case-insensitive match; -1 when absent.
-int FindPicture(const QStringList &files, const QString &fileName);

@@ -48,8 +48,6 @@ class tst_PicList : public QObject
     Q_OBJECT
 
 private slots:
-    void extensionFilter_data();
-    void extensionFilter();
     void listingAndOrder();
     void openSelects_data();
     void openSelects();
@@ -68,33 +66,6 @@ private slots:
     void tinyAreaShowsNothing();
     void copyToClipboardFullSize();
 };
-
-void tst_PicList::extensionFilter_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("bmp") << "a.bmp" << true;
-    QTest::newRow("JPG upper") << "b.JPG" << true;
-    QTest::newRow("jpeg") << "c.jpeg" << true;
-    QTest::newRow("wmf") << "d.wmf" << true;
-    QTest::newRow("Emf") << "e.Emf" << true;
-    QTest::newRow("ico") << "f.ico" << true;
-    QTest::newRow("substring jp") << "e.jp" << true;
-    QTest::newRow("substring mp") << "g.mp" << true;
-    QTest::newRow("txt") << "c.txt" << false;
-    QTest::newRow("no extension") << "d" << false;
-    QTest::newRow("trailing dot") << "h." << false;
-    QTest::newRow("tiff") << "i.tiff" << false;
-    QTest::newRow("dot in folder only") << "/x.jpg/readme" << false;
-    QTest::newRow("two dots") << "j.txt.bmp" << true;
-}
-
-void tst_PicList::extensionFilter()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, listed);
-    QCOMPARE(IsPictureExtension(name), listed);
-}
 
 void tst_PicList::listingAndOrder()
 {
