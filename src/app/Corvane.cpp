@@ -3,6 +3,7 @@
 
 // Local
 #include "MainForm.h"
+#include "Prompts.h"
 #include "TamselConfig.h"
 
 // Qt
@@ -14,6 +15,9 @@ int main(int argc, char *argv[])
     // The application title; window captions and error boxes read it.
     QApplication::setApplicationName(QStringLiteral(TAMSEL_APP_TITLE));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tamsel-photo-editor")));
+    // The real message boxes and dialogs, also for the questions of the
+    // widget-free libraries (the shell layer, the error handler).
+    Prompts::install(nullptr);
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();

@@ -7,6 +7,7 @@
 #include "AppPaths.h"
 #include "CopyForm.h"
 #include "FileDlg.h"
+#include "FormPlacement.h"
 #include "FileLib.h"
 #include "PicList.h"
 #include "Prompts.h"

@@ -1,11 +1,10 @@
 #include "AppError.h"
 
 // Local
-#include "Prompts.h"
+#include "UserPrompts.h"
 
 // Qt
 #include <QCoreApplication>
-#include <QMessageBox>
 
 // Std
 #include <new>
@@ -25,8 +24,7 @@ QString ErrorBoxText(const QString &message)
 
 void ShowAppError(const QString &message)
 {
-    Prompts::current().message(nullptr, QMessageBox::Critical, QCoreApplication::applicationName(),
-                               ErrorBoxText(message), QMessageBox::Ok, QMessageBox::Ok);
+    UserPrompts::current().showError(QCoreApplication::applicationName(), ErrorBoxText(message));
 }
 
 bool RunGuarded(const std::function<void()> &f)

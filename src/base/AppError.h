@@ -29,8 +29,8 @@ private:
 QString ErrorBoxText(const QString &message);
 
 // The application's general error handler: an error box (error icon, one OK
-// button, the application title (the application name) as caption) through the prompt seam. The
-// program goes on afterwards.
+// button, the application title (the application name) as caption) through the prompt seam,
+// over the window the user is working in. The program goes on afterwards.
 void ShowAppError(const QString &message);
 
 // Runs f and routes any error that escapes it to the general error handler.

@@ -2,7 +2,6 @@
 
 // Qt
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -87,6 +86,14 @@ bool IsWithinFolder(const QString &path, const QString &folder)
     return f == QLatin1String("/") || p == f || p.startsWith(f + u'/');
 }
 
+// The box values of the widget-free seam are QMessageBox's own.
+static_assert(int(Box::NoIcon) == int(QMessageBox::NoIcon) && int(Box::Information) == int(QMessageBox::Information)
+              && int(Box::Warning) == int(QMessageBox::Warning) && int(Box::Critical) == int(QMessageBox::Critical)
+              && int(Box::Question) == int(QMessageBox::Question));
+static_assert(int(Box::NoButton) == int(QMessageBox::NoButton) && int(Box::Ok) == int(QMessageBox::Ok)
+              && int(Box::Yes) == int(QMessageBox::Yes) && int(Box::No) == int(QMessageBox::No)
+              && int(Box::Cancel) == int(QMessageBox::Cancel));
+
 } // namespace
 
 FolderDialogHandle::~FolderDialogHandle() = default;
@@ -101,7 +108,23 @@ Prompts *Prompts::install(Prompts *prompts)
 {
     Prompts *previous = g_installed;
     g_installed = prompts;
+    UserPrompts::install(&current());
     return previous;
+}
+
+int Prompts::askMessage(QWidget *parent, Box::Icon icon, const QString &caption, const QString &text,
+                        int buttons, int defaultButton)
+{
+    return message(parent, QMessageBox::Icon(icon), caption, text, QMessageBox::StandardButtons(buttons),
+                   QMessageBox::StandardButton(defaultButton));
+}
+
+void Prompts::showError(const QString &caption, const QString &text)
+{
+    QWidget *parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    message(parent, QMessageBox::Critical, caption, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 QMessageBox::StandardButton DesktopPrompts::message(QWidget *parent, QMessageBox::Icon icon,
@@ -206,10 +229,7 @@ QString DesktopPrompts::chooseFolder(FolderRequest &request)
 
 void DesktopPrompts::openDocument(const QString &pathOrUrl)
 {
-    const QUrl url = pathOrUrl.contains(QLatin1String("://"))
-                         ? QUrl(pathOrUrl)
-                         : QUrl::fromLocalFile(pathOrUrl);
-    QDesktopServices::openUrl(url);
+    OpenWithDesktop(pathOrUrl);
 }
 
 bool ConfirmYes(QWidget *parent, const QString &text, QMessageBox::StandardButtons buttons)

@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "UserPrompts.h"
+
 // Qt
 #include <QImage>
 #include <QMessageBox>
@@ -56,11 +59,12 @@ struct FolderRequest
 // The one seam through which the program asks the user anything or hands a
 // document to the desktop. The real implementation shows Qt's message boxes
 // and file dialogs and calls QDesktopServices; tests install their own and
-// answer without a person.
-class Prompts
+// answer without a person. It also answers the widget-free half of the seam
+// (UserPrompts), through which the shell layer and the error handler ask.
+class Prompts : public UserPrompts
 {
 public:
-    virtual ~Prompts();
+    ~Prompts() override;
 
     // A standard message box; returns the button pressed (or the escape
     // button's value when the box is closed).
@@ -77,14 +81,19 @@ public:
     // when cancelled.
     virtual QString chooseFolder(FolderRequest &request) = 0;
 
-    // Opens a document, folder or web address with its default program. The
-    // result is not examined.
-    virtual void openDocument(const QString &pathOrUrl) = 0;
+    // The widget-free questions, as message boxes.
+    int askMessage(QWidget *parent, Box::Icon icon, const QString &caption, const QString &text,
+                   int buttons, int defaultButton) final;
+    // The error box belongs to the window on top: the active modal dialog,
+    // else the active window, so that it opens over the dialog that failed.
+    void showError(const QString &caption, const QString &text) final;
 
     // The installed instance (the real one unless a test replaced it).
     static Prompts &current();
-    // Replaces the instance; nullptr restores the real one. Returns the
-    // previous one.
+    // Replaces the instance, for this seam and for UserPrompts alike;
+    // nullptr restores the real one. Returns the previous one. The program
+    // calls install(nullptr) at start-up so that the widget-free code asks
+    // through the real boxes.
     static Prompts *install(Prompts *prompts);
 };
 

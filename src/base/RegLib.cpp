@@ -12,7 +12,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
-#include <QWidget>
 
 // Std
 #include <functional>
@@ -637,61 +636,12 @@ void DeleteRegKey(const QString &key)
     TRegistry().DeleteKey(key);
 }
 
-void LoadFormPlacement(const QString &key, QWidget *form, bool positionOnly)
+void WriteRegIntegers(const QString &key, const QList<QPair<QString, qint32>> &values)
 {
-    if (!form)
-        return;
-    const auto reg = OpenRegKey(key);
-    qint32 value = 0;
-    if (reg->TryReadInteger(QStringLiteral("Top"), value))
-        form->move(form->x(), value);
-    if (reg->TryReadInteger(QStringLiteral("Left"), value))
-        form->move(value, form->y());
-    if (positionOnly)
-        return;
-    QSize size = form->size();
-    if (reg->TryReadInteger(QStringLiteral("Width"), value))
-        size.setWidth(value);
-    if (reg->TryReadInteger(QStringLiteral("Height"), value))
-        size.setHeight(value);
-    if (size != form->size())
-        form->resize(size.expandedTo(form->minimumSize()));
-    if (reg->TryReadInteger(QStringLiteral("WindowState"), value)) {
-        const Qt::WindowStates state = form->windowState() & ~Qt::WindowMinimized;
-        switch (value) {
-        case 0:
-            form->setWindowState(state & ~Qt::WindowMaximized);
-            break;
-        case 1:
-            form->setWindowState(state | Qt::WindowMaximized);
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-void SaveFormPlacement(const QString &key, QWidget *form)
-{
-    if (!form)
-        return;
-    const Qt::WindowStates state = form->windowState();
-    if (state & Qt::WindowMinimized) {
-        OpenRegKey(key);
-        return;
-    }
-    // A full-screen window is stored as maximized: the next start opens it
-    // maximized in normal mode.
-    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-        SetValues(RegStoreFile(), key, {IntegerValue(QStringLiteral("WindowState"), 1)});
-        return;
-    }
-    SetValues(RegStoreFile(), key,
-              {IntegerValue(QStringLiteral("Top"), form->y()),
-               IntegerValue(QStringLiteral("Left"), form->x()),
-               IntegerValue(QStringLiteral("Width"), form->width()),
-               IntegerValue(QStringLiteral("Height"), form->height()),
-               IntegerValue(QStringLiteral("WindowState"), 0)});
+    QList<RegValue> list;
+    for (const auto &[name, value] : values)
+        list << IntegerValue(name, value);
+    SetValues(RegStoreFile(), key, list);
 }
 
 void LoadStringList(const QString &key, QStringList &strings)

@@ -1,13 +1,13 @@
 #pragma once
 
 // Qt
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
 // Std
 #include <memory>
-
-class QWidget;
 
 // The per-user settings store: a tree of keys with typed values (strings and
 // 32-bit integers), kept in one human-readable file under $XDG_CONFIG_HOME
@@ -79,14 +79,9 @@ void WriteRegString(const QString &key, const QString &name, const QString &valu
 // Deletes the key with all its sub-keys and values; a missing key is no error.
 void DeleteRegKey(const QString &key);
 
-// Window placement under Key: "Top", "Left", "Width", "Height" and
-// "WindowState" (0 normal, 1 maximized). The bounds are the window's
-// position (the frame's top-left corner, QWidget::pos) and its client size
-// (QWidget::size), which move() and resize() put back exactly. A value that
-// is missing or holds a string (a hand-edited store) is ignored: the form
-// keeps its own value for it.
-void LoadFormPlacement(const QString &key, QWidget *form, bool positionOnly);
-void SaveFormPlacement(const QString &key, QWidget *form);
+// Writes the integer values under Key in one change of the file, creating
+// the key when missing (also when there are no values).
+void WriteRegIntegers(const QString &key, const QList<QPair<QString, qint32>> &values);
 
 // Appends the values "0", "1", ... (up to "100") of Key to strings,
 // stopping at the first missing one.

@@ -3,8 +3,8 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
-#include "Prompts.h"
 #include "TrashLib.h"
+#include "UserPrompts.h"
 
 // Qt
 #include <QFile>
@@ -209,7 +209,9 @@ bool ShellDeleteFile(QWidget *owner, const QString &fileName, bool allowUndo)
     const QString question = allowUndo
         ? QStringLiteral("Move \"%1\" to the Trash?").arg(name)
         : QStringLiteral("Delete \"%1\" permanently? This cannot be undone.").arg(name);
-    if (!ConfirmYes(owner, question, QMessageBox::Yes | QMessageBox::No))
+    if (UserPrompts::current().askMessage(owner, Box::Question, QStringLiteral("Confirm"), question,
+                                          Box::Yes | Box::No, Box::Yes)
+        != Box::Yes)
         return false;
 
     if (allowUndo) {
@@ -270,9 +272,9 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
         }
         const QString question = QStringLiteral("The folder \"%1\" already contains a file named \"%2\".\nReplace it?")
                                      .arg(destFolder, name);
-        if (Prompts::current().message(owner, QMessageBox::Question, QStringLiteral("Confirm"), question,
-                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-            != QMessageBox::Yes)
+        if (UserPrompts::current().askMessage(owner, Box::Question, QStringLiteral("Confirm"), question,
+                                              Box::Yes | Box::No, Box::No)
+            != Box::Yes)
             return false;
         replace = true;
     }
@@ -317,7 +319,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
 
 void ShellOpen(const QString &pathOrUrl)
 {
-    Prompts::current().openDocument(pathOrUrl);
+    UserPrompts::current().openDocument(pathOrUrl);
 }
 
 ShellRenameFunction SetShellRenameFunction(ShellRenameFunction rename)

@@ -13,7 +13,7 @@ class QWidget;
 // folder (asking before replacing a file of the same name), and open a
 // document, folder or web address with its default program.
 //
-// Every question goes through Prompts, so tests answer them. Failures are
+// Every question goes through the prompt seam (UserPrompts), so tests answer them. Failures are
 // shown in the error box, naming the file and the reason; no failure ever
 // loses a file. A copy is written to a hidden temporary file in the
 // destination folder, flushed to disk and only then renamed to the file's

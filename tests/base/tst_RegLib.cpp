@@ -1,5 +1,6 @@
 // Local
 #include "AppError.h"
+#include "FormPlacement.h"
 #include "RegLib.h"
 #include "TestFiles.h"
 

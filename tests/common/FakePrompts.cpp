@@ -33,12 +33,12 @@ QStringList FakePrompts::messageTexts() const
     return texts;
 }
 
-QMessageBox::StandardButton FakePrompts::message(QWidget *, QMessageBox::Icon icon,
+QMessageBox::StandardButton FakePrompts::message(QWidget *parent, QMessageBox::Icon icon,
                                                  const QString &caption, const QString &text,
                                                  QMessageBox::StandardButtons buttons,
                                                  QMessageBox::StandardButton defaultButton)
 {
-    messages << Message{icon, caption, text, buttons};
+    messages << Message{parent, icon, caption, text, buttons};
     if (answers.isEmpty())
         return defaultButton;
     return answers.takeFirst();

@@ -26,6 +26,7 @@ class FakePrompts : public Prompts
 public:
     struct Message
     {
+        QWidget *parent;
         QMessageBox::Icon icon;
         QString caption;
         QString text;
