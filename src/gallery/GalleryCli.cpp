@@ -4,7 +4,6 @@
 #include "AppError.h"
 #include "AppPaths.h"
 #include "FileLib.h"
-#include "ProgressDlg.h"
 #include "PublishUtils.h"
 #include "ShellOps.h"
 

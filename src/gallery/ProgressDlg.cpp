@@ -17,17 +17,6 @@
 
 namespace {
 
-// numerator / denominator rounded to the nearest integer, halves to even;
-// both non-negative.
-qint64 DivideRoundHalfEven(qint64 numerator, qint64 denominator)
-{
-    const qint64 quotient = numerator / denominator;
-    const qint64 twice = 2 * (numerator % denominator);
-    if (twice > denominator || (twice == denominator && (quotient & 1)))
-        return quotient + 1;
-    return quotient;
-}
-
 qint64 SteadyMilliseconds()
 {
     using namespace std::chrono;
@@ -35,29 +24,6 @@ qint64 SteadyMilliseconds()
 }
 
 } // namespace
-
-QString TimeRemainingText(qint64 seconds)
-{
-    if (seconds < 60)
-        return QStringLiteral("%1 seconds remaining").arg(seconds);
-    if (seconds < 10800)
-        return QStringLiteral("%1 minutes remaining").arg(seconds / 60);
-    return QStringLiteral("%1 hours remaining").arg(seconds / 3600);
-}
-
-std::optional<QString> TTimeLeft::Update(int position, qint64 nowMs)
-{
-    std::optional<QString> text;
-    if (FLastTime) {
-        const qint64 elapsedMs = nowMs - *FLastTime;
-        if (elapsedMs > 1000) {
-            const qint64 left = 100 - qBound(0, position, 100);
-            text = TimeRemainingText(DivideRoundHalfEven(left * elapsedMs, 1000));
-        }
-    }
-    FLastTime = nowMs;
-    return text;
-}
 
 TfrmProgress::TfrmProgress(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)

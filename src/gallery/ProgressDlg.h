@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "PublishUtils.h"
+
 // Qt
 #include <QDialog>
 #include <QList>
@@ -13,24 +16,6 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-
-// "59 seconds remaining", "1 minutes remaining", "3 hours remaining": below a
-// minute in seconds, below three hours in whole minutes, else in whole hours.
-QString TimeRemainingText(qint64 seconds);
-
-// The time-remaining estimate of a progress display. It assumes every
-// remaining percent takes as long as the last change of position did, and
-// only a change more than one second after the previous one gives a new text.
-class TTimeLeft
-{
-public:
-    // Call on each change of position; nowMs is a monotonic clock in
-    // milliseconds. Returns the new text, or nothing when the old one stays.
-    std::optional<QString> Update(int position, qint64 nowMs);
-
-private:
-    std::optional<qint64> FLastTime;
-};
 
 // Progress of a long job on the GUI thread: a bar from 0 to 100, a text
 // line, the time remaining and Cancel. It is shown without being modal, but

@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "DialogPublishHost.h"
 #include "EditLib.h"
 #include "FileDlg.h"
 #include "FileLib.h"

@@ -6,13 +6,10 @@
 #include "FileLib.h"
 #include "ImageUtils.h"
 #include "JpegCodec.h"
-#include "MsgUtils.h"
-#include "ProgressDlg.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
 
 // Qt
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -291,24 +288,16 @@ void PublishInParallel(const TGallerySettings &settings, TPublishMode mode, TPub
     }
 }
 
-// The progress dialog of a run from the gallery dialog. The dialog belongs
-// to a window and may in theory die with it; then the run stops.
-class DialogProgress : public TPublishProgress
+// numerator / denominator rounded to the nearest integer, halves to even;
+// both non-negative.
+qint64 DivideRoundHalfEven(qint64 numerator, qint64 denominator)
 {
-public:
-    explicit DialogProgress(TfrmProgress *dialog) : FDialog(dialog) {}
-    ~DialogProgress() override { delete FDialog.data(); }
-
-    void SetPosition(int position) override
-    {
-        if (FDialog)
-            FDialog->SetPosition(position);
-    }
-    bool Cancelled() override { return FDialog ? FDialog->Cancelled() : true; }
-
-private:
-    QPointer<TfrmProgress> FDialog;
-};
+    const qint64 quotient = numerator / denominator;
+    const qint64 twice = 2 * (numerator % denominator);
+    if (twice > denominator || (twice == denominator && (quotient & 1)))
+        return quotient + 1;
+    return quotient;
+}
 
 } // namespace
 
@@ -579,51 +568,25 @@ void PublishGallery(const TGallerySettings &settings, TPublishMode mode, Publish
         host.OpenDocument(settings.DestFolder + QStringLiteral("/index.html"));
 }
 
-DialogPublishHost::DialogPublishHost(QWidget *owner)
-    : FOwner(owner)
+QString TimeRemainingText(qint64 seconds)
 {
+    if (seconds < 60)
+        return QStringLiteral("%1 seconds remaining").arg(seconds);
+    if (seconds < 10800)
+        return QStringLiteral("%1 minutes remaining").arg(seconds / 60);
+    return QStringLiteral("%1 hours remaining").arg(seconds / 3600);
 }
 
-void DialogPublishHost::ShowPhotosPage()
+std::optional<QString> TTimeLeft::Update(int position, qint64 nowMs)
 {
-    if (OnShowPhotosPage)
-        OnShowPhotosPage();
-}
-
-void DialogPublishHost::ShowDestinationSetting()
-{
-    if (OnShowDestinationSetting)
-        OnShowDestinationSetting();
-}
-
-void DialogPublishHost::Information(const QString &text)
-{
-    CenteredMessageDlg(text, QMessageBox::Information, QMessageBox::Ok);
-}
-
-bool DialogPublishHost::Confirm(const QString &text)
-{
-    return CenteredMessageDlg(text, QMessageBox::Question, QMessageBox::Yes | QMessageBox::Cancel)
-           == QMessageBox::Yes;
-}
-
-std::unique_ptr<TPublishProgress> DialogPublishHost::StartProgress(const QString &caption, const QString &text)
-{
-    // A progress dialog owned by a window that a modal dialog blocks would be
-    // blocked too, Cancel included.
-    QWidget *owner = QApplication::activeModalWidget();
-    if (!owner)
-        owner = FOwner;
-    auto *dialog = new TfrmProgress(owner);
-    auto progress = std::make_unique<DialogProgress>(dialog);
-    dialog->setWindowTitle(caption);
-    dialog->SetText(text);
-    dialog->show();
-    QCoreApplication::processEvents();
-    return progress;
-}
-
-void DialogPublishHost::OpenDocument(const QString &path)
-{
-    ShellOpen(path);
+    std::optional<QString> text;
+    if (FLastTime) {
+        const qint64 elapsedMs = nowMs - *FLastTime;
+        if (elapsedMs > 1000) {
+            const qint64 left = 100 - qBound(0, position, 100);
+            text = TimeRemainingText(DivideRoundHalfEven(left * elapsedMs, 1000));
+        }
+    }
+    FLastTime = nowMs;
+    return text;
 }

@@ -2,15 +2,12 @@
 
 // Qt
 #include <QByteArray>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 // Std
-#include <functional>
 #include <memory>
-
-class QWidget;
+#include <optional>
 
 // The inputs of one gallery run.
 struct TGallerySettings
@@ -68,29 +65,6 @@ public:
 // several photos at once; the files are the same as with one.
 void PublishGallery(const TGallerySettings &settings, TPublishMode mode, PublishHost &host, int jobs = 1);
 
-// The host of a run started from the gallery dialog: the progress dialog
-// (owned by the window on top, so that its Cancel button stays reachable),
-// the gallery's message boxes, the desktop's "open", and the dialog's page
-// switches through the callbacks it sets.
-class DialogPublishHost : public PublishHost
-{
-public:
-    explicit DialogPublishHost(QWidget *owner);
-
-    std::function<void()> OnShowPhotosPage;
-    std::function<void()> OnShowDestinationSetting;
-
-    void ShowPhotosPage() override;
-    void ShowDestinationSetting() override;
-    void Information(const QString &text) override;
-    bool Confirm(const QString &text) override;
-    std::unique_ptr<TPublishProgress> StartProgress(const QString &caption, const QString &text) override;
-    void OpenDocument(const QString &path) override;
-
-private:
-    QPointer<QWidget> FOwner;
-};
-
 // Validation and folder creation, in the order the user meets them: photos,
 // destination given, destination a full path, destination exists (or may be
 // created). Creates the sub-folders "thumbs" and "images". False when the
@@ -136,3 +110,21 @@ void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth,
 // reads as "not the same" and stamping failures are ignored.
 bool SameCreationTime(const QString &source, const QString &target);
 void CopyCreationTime(const QString &source, const QString &target);
+
+// "59 seconds remaining", "1 minutes remaining", "3 hours remaining": below a
+// minute in seconds, below three hours in whole minutes, else in whole hours.
+QString TimeRemainingText(qint64 seconds);
+
+// The time-remaining estimate of a progress display. It assumes every
+// remaining percent takes as long as the last change of position did, and
+// only a change more than one second after the previous one gives a new text.
+class TTimeLeft
+{
+public:
+    // Call on each change of position; nowMs is a monotonic clock in
+    // milliseconds. Returns the new text, or nothing when the old one stays.
+    std::optional<QString> Update(int position, qint64 nowMs);
+
+private:
+    std::optional<qint64> FLastTime;
+};

@@ -1,5 +1,6 @@
 // Local
 #include "AppError.h"
+#include "DialogPublishHost.h"
 #include "FakePrompts.h"
 #include "JpegCodec.h"
 #include "ProgressDlg.h"
