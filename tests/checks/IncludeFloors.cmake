@@ -1,0 +1,92 @@
+cmake_minimum_required(VERSION 3.25)
+
+# cmake -DSOURCE_DIR=<repository> -P IncludeFloors.cmake
+# Draws which part of src/ includes which and fails when an include points to
+# a higher floor, or to a sibling on the same floor: the libraries stack, so
+# no include runs upward and none can close a cycle.
+#
+# Part of a file: its folder, except for the files listed below, which form
+# the widget part of their folder. Floor of each part (higher may include
+# lower, nothing else):
+set(floor_base 10)
+set(floor_base_widgets 11)
+set(floor_pictures 20)
+set(floor_dialogs 20)
+set(floor_viewer 30)
+set(floor_gallery 40)
+set(floor_gallery_dialogs 41)
+set(floor_app 50)
+set(part_base_widgets Prompts FileDlg FormPlacement)
+set(part_gallery_dialogs Publish2WebForm ProgressDlg MsgUtils DialogPublishHost)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "Pass -DSOURCE_DIR=<repository>")
+endif()
+
+function(part_of file out)
+  file(RELATIVE_PATH rel "${SOURCE_DIR}/src" "${file}")
+  string(REGEX REPLACE "/.*" "" folder "${rel}")
+  get_filename_component(unit "${file}" NAME_WE)
+  set(part ${folder})
+  foreach(candidate base_widgets gallery_dialogs)
+    if(unit IN_LIST part_${candidate})
+      set(part ${candidate})
+    endif()
+  endforeach()
+  set(${out} ${part} PARENT_SCOPE)
+endfunction()
+
+file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h.in")
+if(NOT sources)
+  message(FATAL_ERROR "No sources below ${SOURCE_DIR}/src")
+endif()
+
+# Where each header lives (TamselConfig.h is made from its .h.in).
+foreach(file ${sources})
+  get_filename_component(name "${file}" NAME)
+  string(REGEX REPLACE "\\.in$" "" name "${name}")
+  part_of("${file}" part)
+  if(NOT DEFINED floor_${part})
+    message(FATAL_ERROR "${file}: the folder has no floor in IncludeFloors.cmake")
+  endif()
+  set(home_${name} ${part})
+endforeach()
+
+set(edges "")
+set(errors "")
+foreach(file ${sources})
+  part_of("${file}" from)
+  file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+    get_filename_component(name "${header}" NAME)
+    if(name MATCHES "^ui_.*\\.h$" OR name MATCHES "\\.moc$")
+      continue()   # made from the folder's own forms and classes
+    endif()
+    if(NOT DEFINED home_${name})
+      list(APPEND errors "${file}: includes \"${header}\", which is in no folder of src/")
+      continue()
+    endif()
+    set(to ${home_${name}})
+    if(to STREQUAL from)
+      continue()
+    endif()
+    list(APPEND edges "${from} -> ${to}")
+    if(NOT floor_${to} LESS floor_${from})
+      if(floor_${to} EQUAL floor_${from})
+        list(APPEND errors "${file}: includes \"${header}\" of ${to}, a sibling on the same floor")
+      else()
+        list(APPEND errors "${file}: includes \"${header}\" of ${to}, a higher floor")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+list(REMOVE_DUPLICATES edges)
+list(SORT edges)
+string(REPLACE ";" "\n  " drawing "${edges}")
+message(STATUS "Includes between the parts of src/:\n  ${drawing}")
+if(errors)
+  string(REPLACE ";" "\n" text "${errors}")
+  message(FATAL_ERROR "Includes against the floors:\n${text}")
+endif()
