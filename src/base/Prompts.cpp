@@ -71,6 +71,7 @@ QLabel *AddPreview(QFileDialog &dialog, const OpenFileRequest &request)
             try {
                 image = request.preview(path, box);
             } catch (...) {
+                // No preview is the whole report: the file is still there to choose.
                 image = QImage();
             }
         }
@@ -203,7 +204,7 @@ QString DesktopPrompts::chooseFolder(FolderRequest &request)
             try {
                 request.onSelect(QFileInfo(path).isDir() ? path : QString());
             } catch (...) {
-                // Never let an error unwind through the dialog's event loop.
+                // The folder picker's handlers show their own errors; nothing may unwind through the dialog's event loop.
             }
             selecting = false;
         };
@@ -216,6 +217,7 @@ QString DesktopPrompts::chooseFolder(FolderRequest &request)
             try {
                 request.onOpened(&handle);
             } catch (...) {
+                // As for onSelect: its owner shows its own errors, and the dialog must stay up.
             }
         }, Qt::QueuedConnection);
     }

@@ -55,7 +55,7 @@ void TPathDialog::RunHandler(const std::function<void()> &handler)
         Prompts::current().message(owner, QMessageBox::NoIcon, QCoreApplication::applicationName(),
                                    e.message(), QMessageBox::Ok, QMessageBox::Ok);
     } catch (...) {
-        // The dialog goes on; other failures of a handler are not reported.
+        // A failure without a text for the user has nothing to show; the dialog goes on.
     }
 }
 

@@ -179,6 +179,7 @@ public:
             for (int t = 0; t < threads; ++t)
                 FThreads.emplace_back([this] { Run(); });
         } catch (...) {
+            // Passed on to the caller once the threads already started are stopped.
             Stop();
             throw;
         }
@@ -241,6 +242,7 @@ private:
                 MakeThumbnail(FSettings, FMode, source, index);
                 MakePhoto(FSettings, FMode, source, index);
             } catch (...) {
+                // Kept for Wait, which throws it on the caller's thread.
                 error = std::current_exception();
             }
             {
