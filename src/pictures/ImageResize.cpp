@@ -585,9 +585,11 @@ void HorizontalPortable(const float *ext, const Contributors &columns, int dw, f
         const float *w = columns.WeightsOf(i);
         // Blue, green, red and the zero of each of the block's rows.
         float sum[kPixelFloats] = {};
-        for (int t = 0; t < count; ++t, p += kPixelFloats)
+        for (int t = 0; t < count; ++t, p += kPixelFloats) {
+#pragma GCC unroll 16
             for (int k = 0; k < kPixelFloats; ++k)
                 sum[k] = sum[k] + p[k] * w[t];
+        }
         for (int r = 0; r < kBlockRows; ++r)
             for (int c = 0; c < 3; ++c)
                 out[r][3 * i + c] = float(ClampTruncate(sum[4 * r + c]));
@@ -602,6 +604,7 @@ void VerticalPortable(const float *const *rows, const float *weights, int n, int
         float sum[kGroup] = {};
         for (int t = 0; t < n; ++t) {
             const float *p = rows[t] + x;
+#pragma GCC unroll 16
             for (int k = 0; k < kGroup; ++k)
                 sum[k] = sum[k] + p[k] * weights[t];
         }
