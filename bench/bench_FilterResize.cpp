@@ -4,6 +4,9 @@
 // BilinearResize. Rates are in megapixels per second of destination and of
 // source. GalleryShare puts the two FilterResize calls of one gallery photo
 // beside the rest of its work (the two decodes and the two encodes).
+//
+// --resize-path=portable|sse2|avx2 caps the scalers' code path, to measure
+// the slower ones on a processor that has the faster.
 
 // Local
 #include "ImageResize.h"
@@ -18,6 +21,7 @@
 // Std
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include <benchmark/benchmark.h>
 
@@ -114,6 +118,14 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--resize-path=portable") == 0)
+            SetResizePathLimit(rpPortable);
+        else if (std::strcmp(argv[i], "--resize-path=sse2") == 0)
+            SetResizePathLimit(rpSse2);
+        else if (std::strcmp(argv[i], "--resize-path=avx2") == 0)
+            SetResizePathLimit(rpAvx2);
+    }
     if (PhotoPath().isEmpty()) {
         std::fprintf(stderr, "No photos in %s/photos/24mp\n", TAMSEL_SHARED_DIR);
         return 1;

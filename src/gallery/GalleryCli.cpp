@@ -8,8 +8,11 @@
 #include "ShellOps.h"
 
 // Qt
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -86,6 +89,7 @@ struct Options
     TPublishMode mode = pmUpdate;
     bool open = false;
     bool help = false;
+    bool version = false;
     int jobs = 1;
     bool schemeGiven = false;
     QString scheme;
@@ -128,73 +132,143 @@ TPublishMode ParseMode(const QString &text)
     throw UsageError{QStringLiteral("--mode wants update, thumbs or photos, not \"%1\"").arg(text)};
 }
 
-Options ParseArguments(const QStringList &arguments)
+QCommandLineOption MakeOption(const QStringList &names, const char *valueName = nullptr)
 {
-    Options o;
-    o.jobs = qMax(1, QThread::idealThreadCount());
-    bool optionsEnded = false;
+    return QCommandLineOption(names, QString(), QLatin1String(valueName));
+}
+
+// The options; the help text describes them (HelpText). Only the names and
+// whether a value follows (a value name) matter here.
+QList<QCommandLineOption> ToolOptions()
+{
+    return {
+        MakeOption({QStringLiteral("h"), QStringLiteral("help")}),
+        MakeOption({QStringLiteral("version")}),
+        MakeOption({QStringLiteral("d"), QStringLiteral("dest")}, "FOLDER"),
+        MakeOption({QStringLiteral("thumb-size")}, "WxH"),
+        MakeOption({QStringLiteral("thumb-quality")}, "N"),
+        MakeOption({QStringLiteral("resize")}, "WxH"),
+        MakeOption({QStringLiteral("photo-quality")}, "N"),
+        MakeOption({QStringLiteral("columns")}, "N"),
+        MakeOption({QStringLiteral("scheme")}, "NAME"),
+        MakeOption({QStringLiteral("mode")}, "MODE"),
+        MakeOption({QStringLiteral("open")}),
+        MakeOption({QStringLiteral("j"), QStringLiteral("jobs")}, "N"),
+    };
+}
+
+// The option a name stands for as typed: one letter after one dash, a longer
+// name after two ("-d", "--dest"; not "--d", "-dest").
+const QCommandLineOption *FindOption(const QList<QCommandLineOption> &options, const QString &typed)
+{
+    const bool isLong = typed.startsWith(QLatin1String("--"));
+    const QString name = typed.mid(isLong ? 2 : 1);
+    if ((name.size() > 1) != isLong)
+        return nullptr;
+    for (const QCommandLineOption &option : options) {
+        if (option.names().contains(name))
+            return &option;
+    }
+    return nullptr;
+}
+
+// QCommandLineParser reads more spellings than the tool takes ("-dFOLDER",
+// "-d=FOLDER", "-dest", "--d", "-hj4" for -h -j 4) and words its complaints
+// its own way. This walk keeps the tool's rules: long options as --name or
+// --name=value, short ones only alone, each followed by its value when it
+// has one. It returns how many arguments keep to them; error tells what is
+// wrong with the next one, if any.
+qsizetype CheckSpelling(const QStringList &arguments, const QList<QCommandLineOption> &options, QString &error)
+{
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        if (optionsEnded || !argument.startsWith(u'-') || argument == QLatin1String("-")) {
-            o.inputs << argument;
+        if (argument == QLatin1String("--"))
+            break;   // the rest are photos
+        if (!argument.startsWith(u'-') || argument == QLatin1String("-"))
             continue;
+        const qsizetype equals = argument.startsWith(QLatin1String("--")) ? argument.indexOf(u'=') : -1;
+        const QString name = equals > 0 ? argument.left(equals) : argument;
+        const QCommandLineOption *option = FindOption(options, name);
+        if (!option) {
+            error = QStringLiteral("unknown option %1").arg(name);
+            return i;
         }
-        if (argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString name = argument;
-        QString value;
-        bool hasValue = false;
-        const qsizetype equals = argument.indexOf(u'=');
-        if (argument.startsWith(QLatin1String("--")) && equals > 0) {
-            name = argument.left(equals);
-            value = argument.mid(equals + 1);
-            hasValue = true;
-        }
-        const auto takeValue = [&]() -> QString {
-            if (hasValue)
-                return value;
-            if (i + 1 >= arguments.size())
-                throw UsageError{QStringLiteral("%1 wants a value").arg(name)};
-            return arguments.at(++i);
-        };
-        const auto noValue = [&] {
-            if (hasValue)
-                throw UsageError{QStringLiteral("%1 takes no value").arg(name)};
-        };
-
-        TGallerySettings &s = o.settings;
-        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
-            noValue();
-            o.help = true;
-        } else if (name == QLatin1String("-d") || name == QLatin1String("--dest")) {
-            s.DestFolder = takeValue();
-        } else if (name == QLatin1String("--thumb-size")) {
-            ParseSize(name, takeValue(), s.ThumbWidth, s.ThumbHeight);
-        } else if (name == QLatin1String("--thumb-quality")) {
-            s.ThumbQuality = ParseNumber(name, takeValue(), 10, 100);
-        } else if (name == QLatin1String("--resize")) {
-            ParseSize(name, takeValue(), s.PhotoWidth, s.PhotoHeight);
-            s.ResizePhotos = true;
-        } else if (name == QLatin1String("--photo-quality")) {
-            s.PhotoQuality = ParseNumber(name, takeValue(), 10, 100);
-        } else if (name == QLatin1String("--columns")) {
-            s.ThumbColumns = ParseNumber(name, takeValue(), 1, 99);
-        } else if (name == QLatin1String("--scheme")) {
-            o.scheme = takeValue();
-            o.schemeGiven = true;
-        } else if (name == QLatin1String("--mode")) {
-            o.mode = ParseMode(takeValue());
-        } else if (name == QLatin1String("--open")) {
-            noValue();
-            o.open = true;
-        } else if (name == QLatin1String("-j") || name == QLatin1String("--jobs")) {
-            o.jobs = ParseNumber(name, takeValue(), 1, 256);
-        } else {
-            throw UsageError{QStringLiteral("unknown option %1").arg(name)};
+        if (option->valueName().isEmpty()) {
+            if (equals > 0) {
+                error = QStringLiteral("%1 takes no value").arg(name);
+                return i;
+            }
+        } else if (equals < 0) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("%1 wants a value").arg(name);
+                return i;
+            }
+            ++i;
         }
     }
+    return arguments.size();
+}
+
+Options ParseArguments(QStringList arguments)
+{
+    if (arguments.isEmpty())
+        arguments << QLatin1String(kToolName);
+    const QList<QCommandLineOption> options = ToolOptions();
+    QString spellingError;
+    const qsizetype good = CheckSpelling(arguments, options, spellingError);
+
+    // The arguments before a misspelt one are read and checked first: the
+    // first mistake in the line is the one named, be it a bad value or the
+    // misspelling.
+    QCommandLineParser parser;
+    parser.addOptions(options);
+    if (!parser.parse(arguments.first(good)))
+        throw UsageError{parser.errorText()};
+
+    Options o;
+    o.jobs = qMax(1, QThread::idealThreadCount());
+    o.inputs = parser.positionalArguments();
+    TGallerySettings &s = o.settings;
+    // Every occurrence in turn, in the order given: each value is checked,
+    // the last one counts.
+    QHash<QString, qsizetype> taken;
+    for (const QString &found : parser.optionNames()) {
+        const QString typed = (found.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + found;
+        const QCommandLineOption *option = FindOption(options, typed);
+        if (!option)   // the parser found no other names than those checked
+            throw UsageError{QStringLiteral("unknown option %1").arg(typed)};
+        const QString name = option->names().constLast();
+        const QString value = parser.values(name).value(taken[name]++);
+        if (name == QLatin1String("help")) {
+            o.help = true;
+        } else if (name == QLatin1String("version")) {
+            o.version = true;
+        } else if (name == QLatin1String("dest")) {
+            s.DestFolder = value;
+        } else if (name == QLatin1String("thumb-size")) {
+            ParseSize(typed, value, s.ThumbWidth, s.ThumbHeight);
+        } else if (name == QLatin1String("thumb-quality")) {
+            s.ThumbQuality = ParseNumber(typed, value, 10, 100);
+        } else if (name == QLatin1String("resize")) {
+            ParseSize(typed, value, s.PhotoWidth, s.PhotoHeight);
+            s.ResizePhotos = true;
+        } else if (name == QLatin1String("photo-quality")) {
+            s.PhotoQuality = ParseNumber(typed, value, 10, 100);
+        } else if (name == QLatin1String("columns")) {
+            s.ThumbColumns = ParseNumber(typed, value, 1, 99);
+        } else if (name == QLatin1String("scheme")) {
+            o.scheme = value;
+            o.schemeGiven = true;
+        } else if (name == QLatin1String("mode")) {
+            o.mode = ParseMode(value);
+        } else if (name == QLatin1String("open")) {
+            o.open = true;
+        } else if (name == QLatin1String("jobs")) {
+            o.jobs = ParseNumber(typed, value, 1, 256);
+        }
+    }
+    if (!spellingError.isEmpty())
+        throw UsageError{spellingError};
     return o;
 }
 
@@ -285,6 +359,7 @@ QString HelpText(const QString &schemesFolder)
                "      --open             open the gallery in the web browser at the end\n"
                "  -j, --jobs N           photos made at once (default: the number of cores)\n"
                "  -h, --help             show this help\n"
+               "      --version          show the program's version\n"
                "\n"
                "Color schemes in %1: %2\n"
                "Ctrl+C stops after the photos in progress.\n"
@@ -402,6 +477,10 @@ int RunGalleryTool(const QStringList &arguments)
         const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
         if (o.help) {
             Print(stdout, HelpText(schemesFolder));
+            return 0;
+        }
+        if (o.version) {
+            Print(stdout, QLatin1String(kToolName) + QStringLiteral(" " TAMSEL_VERSION "\n"));
             return 0;
         }
         o.settings.Scheme = ChooseScheme(o, schemesFolder);

@@ -6,6 +6,7 @@
 
 // Std
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -14,9 +15,27 @@
 #include <new>
 #include <vector>
 
-// SSE2 is part of every x86-64 processor; AVX2 is used only where the
-// processor reports it.
+// The vector paths are for x86 alone: SSE2 is part of every x86-64 processor
+// (and of i386 builds made for it); AVX2 is used only where the processor
+// reports it. Other processors, and builds with TAMSEL_PORTABLE_SIMD, compile
+// the plain C++ path alone; it gives the same bytes.
+#if !defined(TAMSEL_PORTABLE_SIMD) && (defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__)))
+#define TAMSEL_RESIZE_X86 1
 #include <immintrin.h>
+#else
+#define TAMSEL_RESIZE_X86 0
+#endif
+
+// Every path rounds after each multiplication and each addition, as the SSE2
+// and AVX2 instructions do. Where the processor has a fused multiply-add
+// (arm64; x86 built for newer processors) compilers would otherwise turn
+// a * b + c into it, which rounds once and changes the bytes. This applies to
+// the code below, not to the headers above.
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
 
 int RoundHalfEven(double value)
 {
@@ -47,7 +66,29 @@ QSize FitSize(int width, int height, int maxWidth, int maxHeight)
                  std::max(1, RoundHalfEven(double(height) * r)));
 }
 
+TResizePath FastestResizePath()
+{
+#if TAMSEL_RESIZE_X86
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2 ? rpAvx2 : rpSse2;
+#else
+    return rpPortable;
+#endif
+}
+
 namespace {
+
+// The fastest path the scalers may use; tests lower it to compare the paths.
+std::atomic<int> gPathLimit{rpAvx2};
+
+// The path of one scaling, chosen when it starts.
+TResizePath CurrentPath()
+{
+    return std::min(FastestResizePath(), TResizePath(gPathLimit.load(std::memory_order_relaxed)));
+}
 
 // Positions are 16.16 fixed point: the whole pixel index above the fraction.
 constexpr int kFractionBits = 16;
@@ -83,6 +124,7 @@ inline int Blend(int p, int q, BlendPair w)
     return ((p * w.p) >> 8) + ((q * w.q) >> 8);
 }
 
+#if TAMSEL_RESIZE_X86
 // Horizontal weights of one destination pixel for the vector path: wp for
 // the three bytes of pixel c, wq for those of pixel c + 1.
 struct alignas(16) WeightLanes
@@ -94,10 +136,13 @@ inline void Store4(uchar *to, int value)
 {
     std::memcpy(to, &value, 4);
 }
+#endif
 
 // Which source pixels and weights every destination pixel uses. Made once
 // per scaling; the positions are accumulated in 64 bits so that sources
-// wider than 32768 pixels work too.
+// wider than 32768 pixels work too. The SSE2 path makes the pixels it can
+// reach, the plain formula the rest (all of them on the portable path); both
+// give the same bytes.
 class BilinearPlan
 {
 public:
@@ -110,8 +155,12 @@ public:
         FOffset.resize(dstWidth);
         FNext.resize(dstWidth);
         FWx.resize(dstWidth);
-        FWxVector.resize(dstWidth);
         FSimdEnd = 0;
+#if TAMSEL_RESIZE_X86
+        const bool simd = CurrentPath() >= rpSse2;
+        if (simd)
+            FWxVector.resize(dstWidth);
+#endif
         qint64 px = 0;
         for (int x = 0; x < dstWidth; ++x, px += xstep) {
             const int c = int(px >> kFractionBits);
@@ -119,11 +168,15 @@ public:
             FNext[x] = c + 1 < srcWidth ? 3 : 0;
             const BlendPair w = PairFor(WeightAt(px));
             FWx[x] = w;
+#if TAMSEL_RESIZE_X86
+            if (!simd)
+                continue;
             FWxVector[x] = WeightLanes{{short(w.p), short(w.p), short(w.p), short(w.q), short(w.q), short(w.q), 0, 0}};
             // The vector path reads 8 bytes from pixel c (so c + 2 must
             // exist) and writes 4 bytes at pixel x (so x is not the last).
             if (c + 2 < srcWidth && x + 1 < dstWidth)
                 FSimdEnd = x + 1;
+#endif
         }
 
         FRowA.resize(dstHeight);
@@ -146,6 +199,7 @@ public:
     {
         const BlendPair wy = FWy[y];
         int x = 0;
+#if TAMSEL_RESIZE_X86
         const __m128i zero = _mm_setzero_si128();
         const __m128i wa = _mm_set1_epi16(short(wy.p));
         const __m128i wb = _mm_set1_epi16(short(wy.q));
@@ -174,6 +228,7 @@ public:
             Store4(out + 3 * x, _mm_cvtsi128_si32(px));
             Store4(out + 3 * x + 3, _mm_cvtsi128_si32(_mm_srli_si128(px, 8)));
         }
+#endif
         for (; x < FDstWidth; ++x) {
             const int c = FOffset[x];
             const int d = c + FNext[x];
@@ -187,14 +242,18 @@ public:
     }
 
 private:
+#if TAMSEL_RESIZE_X86
     __m128i Lanes(int x) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(FWxVector[x].Lane)); }
+#endif
 
     int FDstWidth;
-    int FSimdEnd;
+    int FSimdEnd;   // the vector path makes pixels [0, FSimdEnd) in pairs
     std::vector<int> FOffset;
     std::vector<int> FNext;
     std::vector<BlendPair> FWx;
+#if TAMSEL_RESIZE_X86
     std::vector<WeightLanes> FWxVector;
+#endif
     std::vector<int> FRowA;
     std::vector<int> FRowB;
     std::vector<BlendPair> FWy;
@@ -475,10 +534,10 @@ std::shared_ptr<const Contributors> CachedContributors(int srcSize, int dstSize,
     return lists;
 }
 
-// The two passes of FilterResize, in SSE2 and (where the processor has it) AVX2. Both do the
-// same operations on each float lane in the same order, so they give the
-// same bytes; FMA is never used, as a fused multiply-add rounds once instead
-// of twice.
+// The two passes of FilterResize, in plain C++ and on x86 also in SSE2 and
+// (where the processor has it) AVX2. All do the same operations on each
+// float lane in the same order, so they give the same bytes; FMA is never
+// used, as a fused multiply-add rounds once instead of twice.
 
 // The horizontal pass runs on blocks of this many source rows at once, so
 // that each weight is fetched once for all of them.
@@ -489,19 +548,79 @@ constexpr int kBlockRows = 4;
 // and a zero.
 constexpr int kPixelFloats = 4 * kBlockRows;
 
-bool gAllowAvx2 = true;
-
-bool UseAvx2()
+inline void PixelToFloats(const uchar *pixel, float *to)
 {
-    static const bool available = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return available && gAllowAvx2;
+    to[0] = pixel[0];
+    to[1] = pixel[1];
+    to[2] = pixel[2];
+    to[3] = 0;
 }
 
 // Clamps a sum to a byte value: below 0 gives 0, 255 and above give 255,
-// otherwise truncated toward zero.
+// otherwise truncated toward zero. Written as the vector code's max, min and
+// truncation.
+inline int ClampTruncate(float v)
+{
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
+    return int(v);
+}
+
+// The portable path. Its sums are those of the vector code lane for lane
+// (the same products added in the same order, starting at 0); the loops over
+// the lanes are left to the compiler.
+
+void ConvertBlockPortable(const uchar *const rows[kBlockRows], int begin, int end, float *to)
+{
+    for (int j = begin; j < end; ++j, to += kPixelFloats)
+        for (int r = 0; r < kBlockRows; ++r)
+            PixelToFloats(rows[r] + 3 * j, to + 4 * r);
+}
+
+void HorizontalPortable(const float *ext, const Contributors &columns, int dw, float *const out[kBlockRows])
+{
+    const int count = columns.Count;
+    for (int i = 0; i < dw; ++i) {
+        const float *p = ext + kPixelFloats * (columns.First[i] - columns.Low);
+        const float *w = columns.WeightsOf(i);
+        // Blue, green, red and the zero of each of the block's rows.
+        float sum[kPixelFloats] = {};
+        for (int t = 0; t < count; ++t, p += kPixelFloats) {
+#pragma GCC unroll 16
+            for (int k = 0; k < kPixelFloats; ++k)
+                sum[k] = sum[k] + p[k] * w[t];
+        }
+        for (int r = 0; r < kBlockRows; ++r)
+            for (int c = 0; c < 3; ++c)
+                out[r][3 * i + c] = float(ClampTruncate(sum[4 * r + c]));
+    }
+}
+
+void VerticalPortable(const float *const *rows, const float *weights, int n, int values, uchar *out)
+{
+    constexpr int kGroup = 16;
+    int x = 0;
+    for (; x + kGroup <= values; x += kGroup) {
+        float sum[kGroup] = {};
+        for (int t = 0; t < n; ++t) {
+            const float *p = rows[t] + x;
+#pragma GCC unroll 16
+            for (int k = 0; k < kGroup; ++k)
+                sum[k] = sum[k] + p[k] * weights[t];
+        }
+        for (int k = 0; k < kGroup; ++k)
+            out[x + k] = uchar(ClampTruncate(sum[k]));
+    }
+    for (; x < values; ++x) {
+        float sum = 0;
+        for (int t = 0; t < n; ++t)
+            sum = sum + rows[t][x] * weights[t];
+        out[x] = uchar(ClampTruncate(sum));
+    }
+}
+
+#if TAMSEL_RESIZE_X86
+
 inline __m128 ClampTruncate(__m128 v)
 {
     v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
@@ -512,14 +631,6 @@ __attribute__((target("avx2"))) inline __m256 ClampTruncate256(__m256 v)
 {
     v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
     return _mm256_cvtepi32_ps(_mm256_cvttps_epi32(v));
-}
-
-inline void PixelToFloats(const uchar *pixel, float *to)
-{
-    to[0] = pixel[0];
-    to[1] = pixel[1];
-    to[2] = pixel[2];
-    to[3] = 0;
 }
 
 // Converts pixels [begin, end) of the block's source rows into ext (which
@@ -741,6 +852,8 @@ __attribute__((target("avx2"))) void VerticalAvx2(const float *const *rows, cons
     VerticalSse2(rows, weights, n, x, values, out);
 }
 
+#endif // TAMSEL_RESIZE_X86
+
 // One resampling: the contributor lists of both passes and the rows of the
 // intermediate bitmap (dw columns by sh rows) that the vertical pass is
 // reading at the moment, kept in a ring of blocks. The intermediate rows hold
@@ -754,7 +867,7 @@ public:
         , FSrcHeight(src.height())
         , FDstWidth(dw)
         , FDstHeight(dh)
-        , FAvx2(UseAvx2())
+        , FPath(CurrentPath())
         , FColumnLists(CachedContributors(FSrcWidth, dw, kernel))
         , FRowLists(CachedContributors(FSrcHeight, dh, kernel))
         , FColumns(*FColumnLists)
@@ -810,10 +923,19 @@ public:
                 ++n;
             }
             uchar *line = out + r * outStride;
-            if (FAvx2)
+            switch (FPath) {
+#if TAMSEL_RESIZE_X86
+            case rpAvx2:
                 VerticalAvx2(rows.data(), weights.data(), n, 3 * FDstWidth, line);
-            else
+                break;
+            case rpSse2:
                 VerticalSse2(rows.data(), weights.data(), n, 0, 3 * FDstWidth, line);
+                break;
+#endif
+            default:
+                VerticalPortable(rows.data(), weights.data(), n, 3 * FDstWidth, line);
+                break;
+            }
         }
     }
 
@@ -853,19 +975,37 @@ private:
                 PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
         if (inStart < inEnd) {
             float *to = ext + kPixelFloats * (inStart - low);
-            if (FAvx2)
+            switch (FPath) {
+#if TAMSEL_RESIZE_X86
+            case rpAvx2:
                 ConvertBlockAvx2(src, int(inStart), int(inEnd), FSrcWidth, to);
-            else
+                break;
+            case rpSse2:
                 ConvertBlockSse2(src, int(inStart), int(inEnd), FSrcWidth, to);
+                break;
+#endif
+            default:
+                ConvertBlockPortable(src, int(inStart), int(inEnd), to);
+                break;
+            }
         }
         for (qint64 p = inEnd; p <= high; ++p)
             for (int r = 0; r < kBlockRows; ++r)
                 PixelToFloats(src[r] + 3 * Mirror(p, FSrcWidth), ext + kPixelFloats * (p - low) + 4 * r);
 
-        if (FAvx2)
+        switch (FPath) {
+#if TAMSEL_RESIZE_X86
+        case rpAvx2:
             HorizontalAvx2(ext, FColumns, FDstWidth, out);
-        else
+            break;
+        case rpSse2:
             HorizontalSse2(ext, FColumns, FDstWidth, out);
+            break;
+#endif
+        default:
+            HorizontalPortable(ext, FColumns, FDstWidth, out);
+            break;
+        }
     }
 
     const QImage &FSrc;
@@ -873,7 +1013,7 @@ private:
     int FSrcHeight;
     int FDstWidth;
     int FDstHeight;
-    bool FAvx2;
+    TResizePath FPath;
     std::shared_ptr<const Contributors> FColumnLists;
     std::shared_ptr<const Contributors> FRowLists;
     const Contributors &FColumns;
@@ -887,11 +1027,9 @@ private:
 
 } // namespace
 
-bool SetResizeAvx2(bool allowed)
+TResizePath SetResizePathLimit(TResizePath limit)
 {
-    const bool previous = gAllowAvx2;
-    gAllowAvx2 = allowed;
-    return previous;
+    return TResizePath(gPathLimit.exchange(limit, std::memory_order_relaxed));
 }
 
 void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel)

@@ -53,10 +53,20 @@ void FilterResize(const QImage &src, QImage &dst, std::uint8_t kernel);
 // a picture or box side below 1 counts as 1.
 QSize FitSize(int width, int height, int maxWidth, int maxHeight);
 
-// FilterResize uses AVX2 where the processor has it, else SSE2 alone; both
-// give the same bytes. Tests turn AVX2 off to check that. Returns the
-// previous setting.
-bool SetResizeAvx2(bool allowed);
+// The ways the scalers can run, slowest first: plain C++, which every
+// processor has; SSE2, on every x86 processor; AVX2, on those that report it
+// (FilterResize alone has an AVX2 path, BilinearResize goes no further than
+// SSE2). Builds for other processors, or with TAMSEL_PORTABLE_SIMD, have only
+// the first. All give the same bytes.
+enum TResizePath { rpPortable, rpSse2, rpAvx2 };
+
+// The fastest path this build has on this processor.
+TResizePath FastestResizePath();
+
+// The scalers use the fastest path up to limit (rpAvx2 unless set); tests
+// lower it to compare the paths. A scaling keeps the path it started with.
+// Returns the previous limit.
+TResizePath SetResizePathLimit(TResizePath limit);
 
 // Rounds to the nearest integer, halves to even (sizes and percentages).
 int RoundHalfEven(double value);

@@ -47,6 +47,8 @@ private slots:
     void init();
 
     void help();
+    void version_data();
+    void version();
     void usageErrors_data();
     void usageErrors();
     void validationMessages_data();
@@ -123,6 +125,26 @@ void tst_GalleryCli::help()
     QVERIFY(!QFileInfo::exists(FDest));
 }
 
+void tst_GalleryCli::version_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("alone") << QStringList{"--version"};
+    QTest::newRow("with a gallery's arguments") << QStringList{"--dest", "DEST", "--version", "PHOTO"};
+}
+
+void tst_GalleryCli::version()
+{
+    QFETCH(QStringList, arguments);
+    arguments.replaceInStrings(QStringLiteral("DEST"), FDest);
+    arguments.replaceInStrings(QStringLiteral("PHOTO"), FJpeg);
+    const ToolRun run = Run(arguments);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(QRegularExpression(QStringLiteral("^tamsel-gallery \\d+(\\.\\d+)+\n$")).match(run.out).hasMatch(),
+             qPrintable(run.out));
+    QVERIFY(run.err.isEmpty());
+    QVERIFY(!QFileInfo::exists(FDest));
+}
+
 void tst_GalleryCli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -139,6 +161,17 @@ void tst_GalleryCli::usageErrors_data()
     QTest::newRow("scheme") << QStringList{"--scheme", "purple"} << "no color scheme \"purple\"";
     QTest::newRow("flag with value") << QStringList{"--open=yes"} << "--open takes no value";
     QTest::newRow("missing photo") << QStringList{"--dest", "/tmp", "nowhere.jpg"} << "nowhere.jpg: no such file or folder";
+    QTest::newRow("version with value") << QStringList{"--version=1"} << "--version takes no value";
+    // Spellings other parsers take: a short option with its value attached,
+    // a long name after one dash or a letter after two, bundled letters.
+    QTest::newRow("value attached") << QStringList{"-d/tmp/web", "x.jpg"} << "unknown option -d/tmp/web";
+    QTest::newRow("short with =") << QStringList{"-j=2", "x.jpg"} << "unknown option -j=2";
+    QTest::newRow("long after one dash") << QStringList{"-dest", "/tmp/web"} << "unknown option -dest";
+    QTest::newRow("letter after two dashes") << QStringList{"--d", "/tmp/web"} << "unknown option --d";
+    QTest::newRow("bundled") << QStringList{"-hj", "2"} << "unknown option -hj";
+    // The first mistake in the line is the one named.
+    QTest::newRow("bad value before unknown") << QStringList{"--columns", "0", "--colour"} << "--columns wants a whole number";
+    QTest::newRow("bad earlier value") << QStringList{"-j", "0", "--jobs", "2"} << "-j wants a whole number from 1 to 256";
 }
 
 void tst_GalleryCli::usageErrors()

@@ -10,6 +10,14 @@
 #include <cmath>
 #include <vector>
 
+// The plain versions below must sum as the scalers do: no fused multiply-add
+// (which some processors have and compilers would otherwise use).
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
 namespace {
 
 QImage RandomBitmap(int width, int height, quint32 seed)
@@ -175,6 +183,29 @@ QImage ReferenceFilter(const QImage &src, int dw, int dh, int kernel)
     return dst;
 }
 
+// Every path of the scalers this build has on this processor, slowest first.
+QList<TResizePath> Paths()
+{
+    QList<TResizePath> paths;
+    for (int path = rpPortable; path <= FastestResizePath(); ++path)
+        paths << TResizePath(path);
+    return paths;
+}
+
+QString PathName(TResizePath path)
+{
+    return path == rpAvx2 ? QStringLiteral("AVX2") : path == rpSse2 ? QStringLiteral("SSE2") : QStringLiteral("portable");
+}
+
+// Runs the scaler under test on one path, then restores the limit.
+template<typename Scale>
+void OnPath(TResizePath path, Scale scale)
+{
+    const TResizePath previous = SetResizePathLimit(path);
+    scale();
+    SetResizePathLimit(previous);
+}
+
 // Names the first differing byte, so a failure says where.
 QString FirstDifference(const QImage &actual, const QImage &expected)
 {
@@ -214,6 +245,7 @@ private slots:
     void filterEdgeSizes();
     void filterEmptySourceLeavesDestination();
     void filterUnknownKernelFails();
+    void buildHasTheVectorPaths();
     void fitSize_data();
     void fitSize();
 };
@@ -313,11 +345,14 @@ void tst_ImageResize::bilinearMatchesReference()
     QFETCH(int, dw);
     QFETCH(int, dh);
     const QImage src = RandomBitmap(sw, sh, quint32(sw * 1000 + sh));
-    QImage dst(dw, dh, QImage::Format_BGR888);
-    dst.fill(Qt::black);
-    BilinearResize(src, dst);
-    const QString difference = FirstDifference(dst, ReferenceBilinear(src, dw, dh));
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    const QImage expected = ReferenceBilinear(src, dw, dh);
+    for (const TResizePath path : Paths()) {
+        QImage dst(dw, dh, QImage::Format_BGR888);
+        dst.fill(Qt::black);
+        OnPath(path, [&] { BilinearResize(src, dst); });
+        const QString difference = FirstDifference(dst, expected);
+        QVERIFY2(difference.isEmpty(), qPrintable(PathName(path) + ": " + difference));
+    }
 }
 
 void tst_ImageResize::bilinearRowScalerMatches_data()
@@ -343,20 +378,23 @@ void tst_ImageResize::bilinearRowScalerMatches()
     QFETCH(int, dh);
     QFETCH(int, batch);
     const QImage src = RandomBitmap(sw, sh, 99);
-    QImage expected(dw, dh, QImage::Format_BGR888);
-    BilinearResize(src, expected);
+    const QImage expected = ReferenceBilinear(src, dw, dh);
 
-    QImage streamed(dw, dh, QImage::Format_BGR888);
-    streamed.fill(Qt::black);
-    BilinearRowScaler scaler(sw, sh, streamed);
-    for (int y = 0; y < sh; y += batch) {
-        const int n = std::min(batch, sh - y);
-        for (int i = 0; i < n; ++i)
-            memcpy(scaler.RowBuffer(y + i), src.constScanLine(y + i), size_t(sw) * 3);
-        scaler.RowsDone(y, n);
+    for (const TResizePath path : Paths()) {
+        QImage streamed(dw, dh, QImage::Format_BGR888);
+        streamed.fill(Qt::black);
+        OnPath(path, [&] {
+            BilinearRowScaler scaler(sw, sh, streamed);
+            for (int y = 0; y < sh; y += batch) {
+                const int n = std::min(batch, sh - y);
+                for (int i = 0; i < n; ++i)
+                    memcpy(scaler.RowBuffer(y + i), src.constScanLine(y + i), size_t(sw) * 3);
+                scaler.RowsDone(y, n);
+            }
+        });
+        const QString difference = FirstDifference(streamed, expected);
+        QVERIFY2(difference.isEmpty(), qPrintable(PathName(path) + ": " + difference));
     }
-    const QString difference = FirstDifference(streamed, expected);
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
 void tst_ImageResize::bilinearEmptyDestinationIsUntouched()
@@ -408,14 +446,11 @@ void tst_ImageResize::filterMatchesReference()
     QFETCH(int, dh);
     const QImage src = RandomBitmap(sw, sh, quint32(sw * 77 + sh + kernel));
     const QImage expected = ReferenceFilter(src, dw, dh, kernel);
-    // The AVX2 path where the processor has it, and the SSE2 path.
-    for (const bool avx2 : {true, false}) {
-        const bool previous = SetResizeAvx2(avx2);
+    for (const TResizePath path : Paths()) {
         QImage dst(dw, dh, QImage::Format_BGR888);
-        FilterResize(src, dst, std::uint8_t(kernel));
-        SetResizeAvx2(previous);
+        OnPath(path, [&] { FilterResize(src, dst, std::uint8_t(kernel)); });
         const QString difference = FirstDifference(dst, expected);
-        QVERIFY2(difference.isEmpty(), qPrintable((avx2 ? "AVX2: " : "SSE2: ") + difference));
+        QVERIFY2(difference.isEmpty(), qPrintable(PathName(path) + ": " + difference));
     }
 }
 
@@ -551,6 +586,18 @@ void tst_ImageResize::filterUnknownKernelFails()
 {
     QImage dst(2, 2, QImage::Format_BGR888);
     QVERIFY_THROWS_EXCEPTION(AppError, FilterResize(FilledBitmap(4, 4, 1), dst, 3));
+}
+
+void tst_ImageResize::buildHasTheVectorPaths()
+{
+    // A wrong architecture check would quietly leave x86 with the slow path
+    // alone; a portable build must have nothing else.
+#if defined(TAMSEL_PORTABLE_SIMD) || !(defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__)))
+    QCOMPARE(FastestResizePath(), rpPortable);
+#else
+    QVERIFY(FastestResizePath() >= rpSse2);
+    QCOMPARE(FastestResizePath() == rpAvx2, __builtin_cpu_supports("avx2") != 0);
+#endif
 }
 
 void tst_ImageResize::fitSize_data()
