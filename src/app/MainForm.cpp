@@ -10,6 +10,7 @@
 #include "FormPlacement.h"
 #include "FileLib.h"
 #include "PicList.h"
+#include "PictureLoader.h"
 #include "Prompts.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
@@ -409,6 +410,7 @@ void TfrmMain::AssignShortCuts()
 void TfrmMain::LoadSettings()
 {
     LoadFormPlacement(kFormsKey + objectName(), this, false);
+    SetTurnByOrientation(StoredTurnByOrientation());
     FLastOpenFolder = ReadRegString(kAppKey, QStringLiteral("LastOpenFolder"));
     for (int n = 0; n <= kMaxReadFolderIndex; ++n) {
         const QString folder = ReadRegString(kFoldersKey, QString::number(n));
@@ -644,6 +646,11 @@ void TfrmMain::WaitForWindowToSettle(const WindowStateWatch &watch)
 void TfrmMain::acnSettingsExecute()
 {
     ShowSettingsForm(this);
+    const bool turn = StoredTurnByOrientation();
+    if (turn != TurnByOrientation()) {
+        SetTurnByOrientation(turn);
+        FPicList->UpdateImage();
+    }
 }
 
 void TfrmMain::acnAboutExecute()

@@ -2,6 +2,7 @@
 
 // Local
 #include "AppPaths.h"
+#include "RegLib.h"
 
 // Qt
 #include <QCheckBox>
@@ -147,6 +148,13 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     group->addStretch();
     grpAssociations->setMinimumSize(252, 173);
 
+    grpPhotos = new QGroupBox(QStringLiteral(" Photos "), this);
+    cbxTurnByOrientation = new QCheckBox(QStringLiteral("Turn photos by their orientation tag"), grpPhotos);
+    cbxTurnByOrientation->setChecked(StoredTurnByOrientation());
+    auto *photos = new QVBoxLayout(grpPhotos);
+    photos->setContentsMargins(15, 10, 15, 10);
+    photos->addWidget(cbxTurnByOrientation);
+
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setDefault(true);
     btnOK->setFocusPolicy(Qt::ClickFocus);
@@ -166,6 +174,7 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(7, 8, 8, 10);
     layout->addWidget(grpAssociations);
+    layout->addWidget(grpPhotos);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -180,11 +189,25 @@ void ShowSettingsForm(QWidget *owner)
                 types |= ftBMP;
             if (form.cbxJPEG->isChecked())
                 types |= ftJPEG;
+            if (form.cbxTurnByOrientation->isChecked() != StoredTurnByOrientation())
+                StoreTurnByOrientation(form.cbxTurnByOrientation->isChecked());
         }
     }
     // Also after Cancel: the desktop entry then follows the program file
     // wherever it now lies.
     RegisterFileTypes(types);
+}
+
+bool StoredTurnByOrientation()
+{
+    qint32 value = 1;
+    OpenRegKey(kAppKey)->TryReadInteger(QStringLiteral("TurnByOrientation"), value);
+    return value != 0;
+}
+
+void StoreTurnByOrientation(bool on)
+{
+    OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
 }
 
 void RegisterFileTypes(TFileTypes types)

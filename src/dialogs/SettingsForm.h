@@ -13,8 +13,9 @@ enum TFileType { ftBMP = 1, ftJPEG = 2 };
 Q_DECLARE_FLAGS(TFileTypes, TFileType)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TFileTypes)
 
-// The file-associations dialog. Its boxes always open unchecked: it does
-// not read the current associations.
+// The settings dialog: file associations and how photos are shown. The
+// association boxes always open unchecked: it does not read the current
+// associations. The photo box shows the stored setting.
 class TfrmSettings : public QDialog
 {
     Q_OBJECT
@@ -26,13 +27,21 @@ public:
     QLabel *lblAssociate;
     QCheckBox *cbxBMP;
     QCheckBox *cbxJPEG;
+    QGroupBox *grpPhotos;
+    QCheckBox *cbxTurnByOrientation;
     QPushButton *btnOK;
     QPushButton *btnCancel;
 };
 
-// Runs the file-associations dialog and writes the associations when it
-// closes (OK or Cancel).
+// Runs the settings dialog and writes the associations when it closes (OK
+// or Cancel); OK also stores the photo setting.
 void ShowSettingsForm(QWidget *owner);
+
+// Whether photos are turned upright by their orientation tag: the stored
+// value "TurnByOrientation" (1 or 0) of the program's key; on when it is
+// missing or not a number.
+bool StoredTurnByOrientation();
+void StoreTurnByOrientation(bool on);
 
 // Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list.
 // A location that cannot be written is skipped without a message; nothing

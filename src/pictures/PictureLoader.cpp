@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "Bitmap.h"
 #include "BmpDecoder.h"
+#include "ExifOrientation.h"
 #include "IcoDecoder.h"
 #include "ImageResize.h"
 #include "JpegCodec.h"
@@ -12,6 +13,9 @@
 
 // Qt
 #include <QDir>
+
+// Std
+#include <atomic>
 #include <QFile>
 #include <QFileInfo>
 
@@ -77,6 +81,28 @@ QByteArray ReadPictureFile(const QString &fileName)
     return data;
 }
 
+namespace {
+
+// Read by gallery runs on several threads.
+std::atomic<bool> g_turnByOrientation{true};
+
+QSize Turned(QSize size, int orientation)
+{
+    return OrientationSwapsSides(orientation) ? size.transposed() : size;
+}
+
+} // namespace
+
+bool TurnByOrientation()
+{
+    return g_turnByOrientation;
+}
+
+void SetTurnByOrientation(bool on)
+{
+    g_turnByOrientation = on;
+}
+
 TPicture::TPicture() = default;
 TPicture::~TPicture() = default;
 TPicture::TPicture(TPicture &&) noexcept = default;
@@ -110,11 +136,14 @@ TPicture TPicture::Load(const QString &fileName)
         picture.FImage = ToBitmap24(
             RenderMetafile(data, kind == QLatin1String("wmf") ? MetafileKind::Wmf : MetafileKind::Emf));
         break;
-    case PictureFormat::Jpeg:
+    case PictureFormat::Jpeg: {
+        picture.FOrientation = TurnByOrientation() ? JpegOrientation(data) : 1;
         picture.FJpeg = std::make_unique<JpegDecoder>(std::move(data));
-        picture.FWidth = picture.FJpeg->Width();
-        picture.FHeight = picture.FJpeg->Height();
+        const QSize shown = Turned(QSize(picture.FJpeg->Width(), picture.FJpeg->Height()), picture.FOrientation);
+        picture.FWidth = shown.width();
+        picture.FHeight = shown.height();
         return picture;
+    }
     }
     picture.FWidth = picture.FImage.width();
     picture.FHeight = picture.FImage.height();
@@ -123,18 +152,27 @@ TPicture TPicture::Load(const QString &fileName)
 
 QSize TPicture::JpegScaledSize(int denom) const
 {
-    return FJpeg ? FJpeg->ScaledSize(denom) : QSize(FWidth, FHeight);
+    return FJpeg ? Turned(FJpeg->ScaledSize(denom), FOrientation) : QSize(FWidth, FHeight);
 }
 
 QImage TPicture::ToBitmap(int jpegDenom, bool fastIdct) const
 {
     if (FJpeg)
-        return FJpeg->Decode(jpegDenom, fastIdct);
+        return OrientedImage(FJpeg->Decode(jpegDenom, fastIdct), FOrientation);
     return FImage;
 }
 
 QImage TPicture::ToBilinearBitmap(QSize size, int jpegDenom, bool fastIdct) const
 {
+    if (FJpeg && FOrientation != 1) {
+        // Scaled as stored, then turned: the pixels are the same as turning
+        // first, only moved.
+        const QSize stored = Turned(size, FOrientation);
+        QImage result = NewBitmap(stored.width(), stored.height());
+        ScalingTarget target(result);
+        FJpeg->DecodeRows(jpegDenom, fastIdct, target);
+        return OrientedImage(result, FOrientation);
+    }
     QImage result = NewBitmap(size.width(), size.height());
     if (FJpeg) {
         ScalingTarget target(result);

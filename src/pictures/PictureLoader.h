@@ -13,11 +13,19 @@ class JpegDecoder;
 
 enum class PictureFormat { Bitmap, Icon, Metafile, Jpeg };
 
+// Whether JPEG photos are turned upright by their EXIF orientation tag
+// wherever they are shown or made into other pictures (on unless the user
+// turns it off). Untagged photos are the same either way.
+bool TurnByOrientation();
+void SetTurnByOrientation(bool on);
+
 // A picture file read by the decoder its extension names ("bmp", "ico",
 // "wmf", "emf", "jpg", "jpeg"; any other extension fails with
 // "Unknown picture file extension (.%s)"). A JPEG is read up to its header
 // only, so that the caller can choose the decoding scale first; every other
-// format is decoded at once.
+// format is decoded at once. A JPEG with an EXIF orientation tag is turned
+// upright (see TurnByOrientation): its sizes and bitmaps are those of the
+// turned picture.
 class TPicture
 {
 public:
@@ -26,12 +34,12 @@ public:
     static TPicture Load(const QString &fileName);
 
     PictureFormat Format() const { return FFormat; }
-    // The picture's own size (a JPEG's full-resolution size).
+    // The picture's own size (a JPEG's full-resolution size), as shown.
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
 
     // JPEG only: the decoder's output size at 1/denom (denom 1, 2, 4 or 8),
-    // the full size divided and rounded up.
+    // the full size divided and rounded up, as shown.
     QSize JpegScaledSize(int denom) const;
 
     // The working 24-bit bitmap: a bitmap as it is; a JPEG decoded at
@@ -53,6 +61,7 @@ private:
     PictureFormat FFormat = PictureFormat::Bitmap;
     int FWidth = 0;
     int FHeight = 0;
+    int FOrientation = 1;                 // the EXIF tag to apply (JPEG)
     QImage FImage;                        // every format but JPEG
     std::unique_ptr<JpegDecoder> FJpeg;   // JPEG
 };

@@ -92,6 +92,7 @@ private slots:
     void init();
     void dialogWrites_data();
     void dialogWrites();
+    void photoSettingIsStored();
     void reopensUnchecked();
     void keepsTheRestOfMimeApps();
     void desktopExec_data();
@@ -194,6 +195,35 @@ void tst_SettingsForm::dialogWrites()
     QCOMPARE(QFile::exists(MimeAppsFile()), !mimeApps.isEmpty());
     QCOMPARE(ReadAll(MimeAppsFile()), mimeApps);
     QVERIFY(prompts.messages.isEmpty());
+}
+
+void tst_SettingsForm::photoSettingIsStored()
+{
+    // On by default; the box shows the stored value; OK stores a change,
+    // Cancel does not.
+    struct Step { bool click; bool ok; bool shown; bool stored; };
+    const Step steps[] = {{true, false, true, true}, {true, true, true, false},
+                          {false, true, false, false}, {true, true, false, true}};
+    QVERIFY(StoredTurnByOrientation());
+    for (const Step &step : steps) {
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto *form = qobject_cast<TfrmSettings *>(QApplication::activeModalWidget());
+            if (!form)
+                return;
+            poll.stop();
+            shown = form->cbxTurnByOrientation->isChecked();
+            if (step.click)
+                QTest::mouseClick(form->cbxTurnByOrientation, Qt::LeftButton);
+            QTest::mouseClick(step.ok ? form->btnOK : form->btnCancel, Qt::LeftButton);
+        });
+        poll.start();
+        ShowSettingsForm(nullptr);
+        QCOMPARE(shown, step.shown);
+        QCOMPARE(StoredTurnByOrientation(), step.stored);
+    }
 }
 
 void tst_SettingsForm::reopensUnchecked()

@@ -1,8 +1,10 @@
 // Local
 #include "AppError.h"
 #include "BmpDecoder.h"
+#include "ExifOrientation.h"
 #include "IcoDecoder.h"
 #include "ImageResize.h"
+#include "ImageUtils.h"
 #include "JpegCodec.h"
 #include "PictureLoader.h"
 #include "TestFiles.h"
@@ -31,6 +33,15 @@ QString LoadError(const QString &fileName)
     return QString();
 }
 
+// The JPEG with an EXIF block holding only the orientation tag.
+QByteArray Tagged(const QByteArray &jpeg, int orientation)
+{
+    const QByteArray block = QByteArray("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25)
+                             + char(orientation) + QByteArray(6, '\0');
+    const int length = int(block.size()) + 2;
+    return jpeg.left(2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + block + jpeg.mid(2);
+}
+
 } // namespace
 
 class tst_PictureLoader : public QObject
@@ -49,6 +60,8 @@ private slots:
     void boxWithoutRoomGivesNothing_data();
     void boxWithoutRoomGivesNothing();
     void failureResetsSizeOnly();
+    void orientationTurnsThePicture_data();
+    void orientationTurnsThePicture();
 
 private:
     QTemporaryDir FDir;
@@ -259,6 +272,53 @@ void tst_PictureLoader::failureResetsSizeOnly()
     WriteFile(path, damaged);
     QVERIFY_THROWS_EXCEPTION(AppError, ReadPicture(path, bitmap, 100, 100, width, height, scale));
     QCOMPARE(QSize(width, height), QSize(320, 240));
+}
+
+void tst_PictureLoader::orientationTurnsThePicture_data()
+{
+    QTest::addColumn<int>("orientation");
+    for (int n = 1; n <= 8; ++n)
+        QTest::addRow("tag %d", n) << n;
+}
+
+void tst_PictureLoader::orientationTurnsThePicture()
+{
+    QFETCH(int, orientation);
+    const QByteArray plain = EncodeJpeg(DetailedPicture(300, 200), 90);
+    const QString plainFile = FDir.filePath(QStringLiteral("plain.jpg"));
+    const QString taggedFile = FDir.filePath(QStringLiteral("tagged-%1.jpg").arg(orientation));
+    WriteFile(plainFile, plain);
+    WriteFile(taggedFile, Tagged(plain, orientation));
+    const bool swaps = orientation >= 5;
+    const QSize shown = swaps ? QSize(200, 300) : QSize(300, 200);
+
+    // The viewer: the turned picture fitted into the box, the same pixels as
+    // the stored one fitted and then turned. 1/2 covers neither box.
+    for (const QSize box : {QSize(1000, 1000), QSize(120, 100)}) {
+        QImage stored, turned;
+        int w = 0, h = 0;
+        QString scale;
+        const QSize storedBox = swaps ? box.transposed() : box;
+        ReadPicture(plainFile, stored, storedBox.width(), storedBox.height(), w, h, scale);
+        ReadPicture(taggedFile, turned, box.width(), box.height(), w, h, scale);
+        QCOMPARE(QSize(w, h), shown);
+        QCOMPARE(turned, OrientedImage(stored, orientation));
+    }
+    // Thumbnails and gallery photos are made from the turned picture.
+    QImage thumb;
+    LoadFittedBitmap(taggedFile, thumb, 120, 120, false);
+    QCOMPARE(thumb.size(), swaps ? QSize(80, 120) : QSize(120, 80));
+
+    // Turned off, the tag is ignored: the stored picture as it is.
+    SetTurnByOrientation(false);
+    QImage off, stored;
+    int w = 0, h = 0;
+    QString scale;
+    ReadPicture(taggedFile, off, 1000, 1000, w, h, scale);
+    SetTurnByOrientation(true);
+    ReadPicture(plainFile, stored, 1000, 1000, w, h, scale);
+    QCOMPARE(QSize(w, h), QSize(300, 200));
+    QCOMPARE(off, stored);
 }
 
 QTEST_MAIN(tst_PictureLoader)

@@ -1,0 +1,26 @@
+#pragma once
+
+// Qt
+#include <QByteArray>
+#include <QImage>
+
+// The orientation tag of a photo's EXIF block: how the stored picture must
+// be turned and mirrored to stand upright. Values as the tag defines them:
+// 1 upright, 2 mirrored left-right, 3 turned 180 degrees, 4 mirrored top to
+// bottom, 5 mirrored along the top-left to bottom-right diagonal, 6 turned
+// 90 degrees clockwise to stand upright, 7 mirrored along the other diagonal,
+// 8 turned 90 degrees counter-clockwise.
+
+// The orientation of a JPEG file's bytes: the tag of the first EXIF block
+// (an APP1 segment before the first scan). 1 when there is no block, no tag,
+// or the block is broken or truncated anywhere on the way to the tag: such a
+// photo is shown as it is stored. Never throws.
+int JpegOrientation(const QByteArray &jpeg);
+
+// Whether an orientation swaps width and height (5 to 8).
+bool OrientationSwapsSides(int orientation);
+
+// The picture turned upright for the orientation; 1 or an unknown value
+// gives the picture itself. Pixels are moved, never blended, so the result
+// holds exactly the bytes of the input.
+QImage OrientedImage(const QImage &image, int orientation);
