@@ -10,6 +10,7 @@
 #include "FormPlacement.h"
 #include "FileLib.h"
 #include "PicList.h"
+#include "PictureFormats.h"
 #include "Prompts.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
@@ -42,8 +43,7 @@
 
 namespace {
 
-const QString kOpenFilter =
-    QStringLiteral("Image Files|*.jpeg;*.jpg;*.bmp;*.tif;*.tiff|All Files|*.*");
+const QString kOpenFilter = OpenDialogFilter();
 const QString kNoImage = QStringLiteral("There is no image selected.");
 constexpr int kWheelNotch = 120;
 constexpr int kMaxStoredFolderIndex = 21;

@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "AppPaths.h"
 #include "FileLib.h"
+#include "PictureFormats.h"
 #include "PublishUtils.h"
 #include "ShellOps.h"
 
@@ -306,8 +307,7 @@ bool IsGalleryPhoto(const QString &fileName)
 {
     if (!IsPictureExtension(fileName))
         return false;
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
+    return IsGalleryPhotoExtension(QFileInfo(fileName).suffix());
 }
 
 QStringList CollectPhotos(const QStringList &inputs)

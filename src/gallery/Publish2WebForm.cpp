@@ -10,6 +10,7 @@
 #include "ImageUtils.h"
 #include "MsgUtils.h"
 #include "PathDialog.h"
+#include "PictureFormats.h"
 #include "RegLib.h"
 #include "ShellOps.h"
 
@@ -49,9 +50,7 @@ constexpr int kDragScrollMargin = 20;
 constexpr int kDragScrollIntervalMs = 50;
 constexpr int kMaxDestHistoryIndex = 20;
 
-const QString kPictureFilter = QStringLiteral(
-    "All (*.jpg;*.jpeg;*.bmp)|*.jpg;*.jpeg;*.bmp|JPEG Image File (*.jpg)|*.jpg|"
-    "JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp");
+const QString kPictureFilter = GalleryPhotoFilter();
 
 // The dialog's buttons are flat and never take the focus, so neither Enter
 // nor Escape presses one.

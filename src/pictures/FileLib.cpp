@@ -2,6 +2,7 @@
 
 // Local
 #include "AppError.h"
+#include "PictureFormats.h"
 #include "UserFiles.h"
 
 // Qt
@@ -110,7 +111,7 @@ bool IsPictureExtension(const QString &fileName)
     if (dot < 0)
         return false;
     const QString ext = name.mid(dot + 1).toLower();
-    return !ext.isEmpty() && QStringLiteral("bmp:jpg:jpeg:wmf:emf:ico").contains(ext);
+    return !ext.isEmpty() && FolderListExtensions().contains(ext);
 }
 
 void SortPictureList(QStringList &files)

@@ -40,7 +40,7 @@ QString FormatFileSize(qint64 size);
 void CopyFileData(const QString &source, const QString &destination);
 
 // True when the file's extension (without the dot, lower case, not empty)
-// occurs anywhere in "bmp:jpg:jpeg:wmf:emf:ico".
+// occurs anywhere in FolderListExtensions() ("bmp:jpg:jpeg:wmf:emf:ico").
 bool IsPictureExtension(const QString &fileName);
 
 // Sorts paths by the locale's case-insensitive collation, ties broken by an

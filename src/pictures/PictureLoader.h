@@ -13,8 +13,8 @@ class JpegDecoder;
 
 enum class PictureFormat { Bitmap, Icon, Metafile, Jpeg };
 
-// A picture file read by the decoder its extension names ("bmp", "ico",
-// "wmf", "emf", "jpg", "jpeg"; any other extension fails with
+// A picture file read by the decoder its extension names in PictureFormats()
+// (an extension without a decoder fails with
 // "Unknown picture file extension (.%s)"). A JPEG is read up to its header
 // only, so that the caller can choose the decoding scale first; every other
 // format is decoded at once.
