@@ -65,15 +65,16 @@ QToolButton *MakeButton(const QString &caption, QWidget *parent, QSize size)
     return button;
 }
 
-TNaturalEdit *MakeEdit(QWidget *parent, const char *name, qint32 minValue, qint32 maxValue, qint32 value,
-                       int maxLength)
+// An edit for one gallery number: its range, its default, and room for as
+// many digits as the largest value has.
+TNaturalEdit *MakeEdit(QWidget *parent, const char *name, const TGalleryNumber &number)
 {
     auto *edit = new TNaturalEdit(parent);
     edit->setObjectName(QLatin1String(name));
-    edit->SetMinValue(minValue);
-    edit->SetMaxValue(maxValue);
-    edit->SetValue(value);
-    edit->setMaxLength(maxLength);
+    edit->SetMinValue(number.Min);
+    edit->SetMaxValue(number.Max);
+    edit->SetValue(number.Default);
+    edit->setMaxLength(int(QString::number(number.Max).size()));
     edit->setFixedWidth(64);
     return edit;
 }
@@ -352,9 +353,9 @@ void TfrmPublish2Web::BuildSettingsPage()
     auto label = [](const QString &text, QWidget *parent) { return new QLabel(text, parent); };
 
     grpThumbnails = new QGroupBox(QStringLiteral(" Thumbnails "), tabSettings);
-    edtThumbWidth = MakeEdit(grpThumbnails, "edtThumbWidth", 10, 9999, 120, 4);
-    edtThumbHeight = MakeEdit(grpThumbnails, "edtThumbHeight", 10, 9999, 120, 4);
-    edtThumbQuality = MakeEdit(grpThumbnails, "edtThumbQuality", 10, 100, 70, 3);
+    edtThumbWidth = MakeEdit(grpThumbnails, "edtThumbWidth", GalleryNumbers::ThumbWidth);
+    edtThumbHeight = MakeEdit(grpThumbnails, "edtThumbHeight", GalleryNumbers::ThumbHeight);
+    edtThumbQuality = MakeEdit(grpThumbnails, "edtThumbQuality", GalleryNumbers::ThumbQuality);
     sbnRecreateThumbs = MakeButton(QStringLiteral("Overwrite thumbnails"), grpThumbnails, QSize(0, 24));
     auto *thumbs = new QGridLayout(grpThumbnails);
     thumbs->addWidget(label(QStringLiteral("Max width"), grpThumbnails), 0, 0);
@@ -371,11 +372,11 @@ void TfrmPublish2Web::BuildSettingsPage()
     // The caption stands left of the box.
     cbxResizePhotos->setLayoutDirection(Qt::RightToLeft);
     lblPhotoWidth = label(QStringLiteral("Max width"), grpPhotos);
-    edtPhotoWidth = MakeEdit(grpPhotos, "edtPhotoWidth", 10, 9999, 800, 4);
+    edtPhotoWidth = MakeEdit(grpPhotos, "edtPhotoWidth", GalleryNumbers::PhotoWidth);
     lblPhotoHeight = label(QStringLiteral("Max height"), grpPhotos);
-    edtPhotoHeight = MakeEdit(grpPhotos, "edtPhotoHeight", 10, 9999, 600, 4);
+    edtPhotoHeight = MakeEdit(grpPhotos, "edtPhotoHeight", GalleryNumbers::PhotoHeight);
     lblPhotoQuality = label(QStringLiteral("Quality"), grpPhotos);
-    edtPhotoQuality = MakeEdit(grpPhotos, "edtPhotoQuality", 10, 100, 80, 3);
+    edtPhotoQuality = MakeEdit(grpPhotos, "edtPhotoQuality", GalleryNumbers::PhotoQuality);
     sbnRecreatePhotos = MakeButton(QStringLiteral("Overwrite photos"), grpPhotos, QSize(0, 24));
     auto *photos = new QGridLayout(grpPhotos);
     photos->addWidget(cbxResizePhotos, 0, 0, 1, 2, Qt::AlignLeft);
@@ -389,7 +390,7 @@ void TfrmPublish2Web::BuildSettingsPage()
     photos->setRowStretch(5, 1);
 
     grpHtmlPages = new QGroupBox(QStringLiteral(" HTML Pages "), tabSettings);
-    edtThumbColumns = MakeEdit(grpHtmlPages, "edtThumbColumns", 1, 99, 3, 2);
+    edtThumbColumns = MakeEdit(grpHtmlPages, "edtThumbColumns", GalleryNumbers::ThumbColumns);
     cbxSchemes = new TDropDownComboBox(grpHtmlPages);
     cbxSchemes->setEditable(false);
     cbxSchemes->setMinimumWidth(150);

@@ -81,29 +81,28 @@ QString TrimBlanks(const QString &text)
 // that does not is stopped before anything is written.
 void CheckSettingValues(const TGallerySettings &settings)
 {
-    struct Range
+    struct Checked
     {
-        const char *name;
+        const TGalleryNumber &number;
         int value;
-        int min;
-        int max;
     };
-    const Range ranges[] = {
-        {"thumbnail width", settings.ThumbWidth, 10, 9999},
-        {"thumbnail height", settings.ThumbHeight, 10, 9999},
-        {"thumbnail quality", settings.ThumbQuality, 10, 100},
-        {"photo width", settings.PhotoWidth, 10, 9999},
-        {"photo height", settings.PhotoHeight, 10, 9999},
-        {"photo quality", settings.PhotoQuality, 10, 100},
-        {"thumbnail columns", settings.ThumbColumns, 1, 99},
+    const Checked values[] = {
+        {GalleryNumbers::ThumbWidth, settings.ThumbWidth},
+        {GalleryNumbers::ThumbHeight, settings.ThumbHeight},
+        {GalleryNumbers::ThumbQuality, settings.ThumbQuality},
+        {GalleryNumbers::PhotoWidth, settings.PhotoWidth},
+        {GalleryNumbers::PhotoHeight, settings.PhotoHeight},
+        {GalleryNumbers::PhotoQuality, settings.PhotoQuality},
+        {GalleryNumbers::ThumbColumns, settings.ThumbColumns},
     };
-    for (const Range &range : ranges) {
-        if (range.value < range.min || range.value > range.max) {
+    for (const Checked &checked : values) {
+        const TGalleryNumber &range = checked.number;
+        if (checked.value < range.Min || checked.value > range.Max) {
             throw AppError(QStringLiteral("The %1 must be between %2 and %3, not %4")
-                               .arg(QLatin1String(range.name))
-                               .arg(range.min)
-                               .arg(range.max)
-                               .arg(range.value));
+                               .arg(QLatin1String(range.Name))
+                               .arg(range.Min)
+                               .arg(range.Max)
+                               .arg(checked.value));
         }
     }
     // The scheme is copied to DestFolder + "/" + Scheme: a name with a
