@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "TextUtils.h"
 #include "TrashLib.h"
 #include "UserPrompts.h"
 
@@ -115,11 +116,6 @@ void SyncFolder(const QString &folder)
         ::fsync(dir.get());
 }
 
-QString IncludeSlash(const QString &folder)
-{
-    return folder.endsWith(u'/') ? folder : folder + u'/';
-}
-
 // Copies source into a new hidden file in folder, complete and flushed to
 // disk, with the source's permissions and times. On success tempPath names
 // it; on failure nothing is left behind and reason says why.
@@ -140,7 +136,7 @@ bool CopyToTemporary(const QString &source, const QString &folder, QString &temp
         return false;
     }
 
-    QByteArray name = Native(IncludeSlash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
+    QByteArray name = Native(IncludeBackslash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
     FileHandle out(::mkostemp(name.data(), O_CLOEXEC));
     if (out.get() < 0) {
         reason = Reason(errno);
@@ -258,7 +254,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
         return fail(QStringLiteral("The folder does not exist"));
 
     const QString name = NameOfPath(sourceFile);
-    const QString target = IncludeSlash(destFolder) + name;
+    const QString target = IncludeBackslash(destFolder) + name;
     bool replace = false;
     struct stat targetStat;
     if (::lstat(Native(target).constData(), &targetStat) == 0) {

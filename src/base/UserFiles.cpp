@@ -2,6 +2,7 @@
 
 // Qt
 #include <QFile>
+#include <QSaveFile>
 
 // System
 #include <cerrno>
@@ -49,4 +50,23 @@ bool OpenRegularFile(QFile &file, const QString &fileName, QString *reason)
         return fail(file.errorString());
     }
     return true;
+}
+
+bool WriteFileAtomically(const QString &fileName, const QByteArray &data, QString *reason)
+{
+    QSaveFile file(fileName);
+    const auto fail = [&file, reason] {
+        // Taken before cancelWriting, which puts its own words in its place.
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail();
+    if (file.write(data) != data.size()) {
+        fail();
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit() || fail();
 }

@@ -2,6 +2,7 @@
 
 // Local
 #include "AppPaths.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -22,18 +22,10 @@ const QByteArray kDefaultsSection = QByteArrayLiteral("[Default Applications]");
 
 // Writes the whole file or leaves the old one as it was. Whatever cannot be
 // written is skipped without a message, as with a read-only location.
-void WriteFileAtomically(const QString &fileName, const QByteArray &data)
+void WriteSettingsFile(const QString &fileName, const QByteArray &data)
 {
-    if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        return;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    if (QDir().mkpath(QFileInfo(fileName).absolutePath()))
+        WriteFileAtomically(fileName, data);
 }
 
 // Whether a program path can stand in Exec as it is: no character the
@@ -115,7 +107,7 @@ void SetDefaultApplication(const QByteArray &mimeType)
     }
     const QByteArray updated = WithDefaultApplication(old, mimeType);
     if (updated != old)
-        WriteFileAtomically(fileName, updated);
+        WriteSettingsFile(fileName, updated);
 }
 
 } // namespace
@@ -194,7 +186,7 @@ void RegisterFileTypes(TFileTypes types)
 
 void RegisterFileTypes(TFileTypes types, const QString &programFile)
 {
-    WriteFileAtomically(DesktopEntryFile(), DesktopEntry(programFile));
+    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile));
     if (types & ftJPEG)
         SetDefaultApplication(QByteArrayLiteral("image/jpeg"));
     if (types & ftBMP)

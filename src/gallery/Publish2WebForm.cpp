@@ -7,12 +7,14 @@
 #include "EditLib.h"
 #include "FileDlg.h"
 #include "FileLib.h"
+#include "GuardedSlots.h"
 #include "ImageUtils.h"
 #include "MsgUtils.h"
 #include "PathDialog.h"
 #include "PictureFormats.h"
 #include "RegLib.h"
 #include "ShellOps.h"
+#include "TextUtils.h"
 
 // Qt
 #include <QAbstractItemView>
@@ -268,9 +270,9 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
     PathDialog = new TPathDialog(this);
     PathDialog->Title = QStringLiteral("Select a destination folder");
 
-    connect(sbnAddPhotos, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnAddPhotosClick(); }); });
-    connect(sbnClearPhotos, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnClearPhotosClick(); }); });
-    connect(miDelete, &QAction::triggered, this, [this] { RunGuarded([this] { miDeleteClick(); }); });
+    ConnectGuarded(sbnAddPhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnAddPhotosClick);
+    ConnectGuarded(sbnClearPhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnClearPhotosClick);
+    ConnectGuarded(miDelete, &QAction::triggered, this, &TfrmPublish2Web::miDeleteClick);
     connect(lvwPhotos, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { pmnPhotos->popup(lvwPhotos->viewport()->mapToGlobal(pos)); });
     connect(lvwPhotos->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -280,7 +282,7 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
             });
     lvwPhotos->OnStartDrag = [this] { lvwPhotosStartDrag(); };
     lvwPhotos->OnDragOver = [this](const QPoint &pos) { lvwPhotosDragOver(pos); };
-    lvwPhotos->OnEndDrag = [this] { RunGuarded([this] { lvwPhotosEndDrag(); }); };
+    lvwPhotos->OnEndDrag = Guarded(this, &TfrmPublish2Web::lvwPhotosEndDrag);
     lvwPhotos->OnDragLeave = [this] { DragScroll(0); };
     FDragScrollTimer = new QTimer(this);
     FDragScrollTimer->setInterval(kDragScrollIntervalMs);
@@ -292,15 +294,12 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
             DragScroll(0);
     });
     connect(cbxResizePhotos, &QCheckBox::toggled, this, [this] { cbxResizePhotosClick(); });
-    cbxSchemes->OnDropDown = [this] { RunGuarded([this] { cbxSchemesDropDown(); }); };
-    connect(sbnOpenSchemes, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnOpenSchemesClick(); }); });
-    connect(sbnSelectDestination, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnSelectDestinationClick(); }); });
-    connect(sbnPublish, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnPublishClick(); }); });
-    connect(sbnRecreateThumbs, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnRecreateThumbsClick(); }); });
-    connect(sbnRecreatePhotos, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnRecreatePhotosClick(); }); });
+    cbxSchemes->OnDropDown = Guarded(this, &TfrmPublish2Web::cbxSchemesDropDown);
+    ConnectGuarded(sbnOpenSchemes, &QToolButton::clicked, this, &TfrmPublish2Web::sbnOpenSchemesClick);
+    ConnectGuarded(sbnSelectDestination, &QToolButton::clicked, this, &TfrmPublish2Web::sbnSelectDestinationClick);
+    ConnectGuarded(sbnPublish, &QToolButton::clicked, this, &TfrmPublish2Web::sbnPublishClick);
+    ConnectGuarded(sbnRecreateThumbs, &QToolButton::clicked, this, &TfrmPublish2Web::sbnRecreateThumbsClick);
+    ConnectGuarded(sbnRecreatePhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnRecreatePhotosClick);
     connect(sbnClose, &QToolButton::clicked, this, &QDialog::accept);
     cbxDestFolder->view()->installEventFilter(this);
 

@@ -8,13 +8,14 @@
 #include "JpegCodec.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
+#include "TextUtils.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QSaveFile>
 
 // Std
 #include <algorithm>
@@ -53,28 +54,9 @@ QString LinkLine(const QString &scheme)
 // complete: an interrupted run never leaves a torn page or picture.
 void WriteWholeFile(const QString &fileName, const QByteArray &data)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        throw AppError(QStringLiteral("Cannot create file %1: %2")
-                           .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    }
-}
-
-bool IsBlank(QChar c)
-{
-    return c.unicode() <= u' ';
-}
-
-// Blanks and control characters at both ends removed.
-QString TrimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && IsBlank(text.at(first)))
-        ++first;
-    while (last > first && IsBlank(text.at(last - 1)))
-        --last;
-    return text.mid(first, last - first);
+    QString reason;
+    if (!WriteFileAtomically(fileName, data, &reason))
+        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(QDir::toNativeSeparators(fileName), reason));
 }
 
 // The run's settings come from controls that keep them in range; a caller

@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "PictureFormats.h"
+#include "TextUtils.h"
 #include "UserFiles.h"
 
 // Qt
@@ -36,13 +37,6 @@ TFileFolder::TFileFolder(const QString &folder, TFileKinds kinds)
             continue;
         append(prefix + name);
     }
-}
-
-QString IncludeBackslash(const QString &path)
-{
-    if (path.endsWith(u'/'))
-        return path;
-    return path + u'/';
 }
 
 qint64 FileSizeOf(const QString &fileName)

@@ -22,9 +22,6 @@ public:
     QString Folder;
 };
 
-// The path with "/" appended unless it already ends in one; "" gives "/".
-QString IncludeBackslash(const QString &path);
-
 // The file's size in bytes; 0 when it cannot be opened or measured, or is
 // not a regular file (a pipe is never opened).
 qint64 FileSizeOf(const QString &fileName);
