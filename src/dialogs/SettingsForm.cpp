@@ -2,6 +2,7 @@
 
 // Local
 #include "AppPaths.h"
+#include "DesktopEntryTemplate.h"
 #include "UserFiles.h"
 
 // Qt
@@ -65,19 +66,10 @@ QByteArray DesktopEntry(const QString &programFile)
     const QByteArray tryExec = IsPlainProgramPath(programFile)
         ? QByteArray()
         : QByteArrayLiteral("\nTryExec=") + StringValue(programFile).toUtf8();
-    return QByteArrayLiteral("[Desktop Entry]\n"
-                             "Type=Application\n"
-                             "Name=Tamsel Photo Editor\n"
-                             "GenericName=Picture Viewer\n"
-                             "Comment=View pictures and make web galleries\n"
-                             "Exec=")
-        + DesktopEntryExec(programFile).toUtf8() + tryExec
-        + QByteArrayLiteral("\n"
-                            "Icon=tamsel-photo-editor\n"
-                            "Terminal=false\n"
-                            "Categories=Graphics;Viewer;Photography;\n"
-                            "MimeType=image/jpeg;image/bmp;image/x-icon;image/vnd.microsoft.icon;"
-                            "image/wmf;image/x-wmf;image/emf;image/x-emf;\n");
+    QByteArray entry(kDesktopEntryTemplate);
+    const qsizetype start = entry.indexOf("\nExec=") + 1;
+    const qsizetype end = entry.indexOf('\n', start);
+    return entry.replace(start, end - start, "Exec=" + DesktopEntryExec(programFile).toUtf8() + tryExec);
 }
 
 // A line's content without the carriage return of a CRLF file.
