@@ -23,3 +23,12 @@ bool OpenRegularFile(QFile &file, const QString &fileName, QString *reason = nul
 // system's reason in *reason, when it could not; the old file is then as it
 // was.
 bool WriteFileAtomically(const QString &fileName, const QByteArray &data, QString *reason = nullptr);
+
+// Renames without ever replacing what is at to (RENAME_NOREPLACE; on a file
+// system without it, a check for an entry at to first). Returns 0 or an
+// errno value.
+int RenameNoReplace(const QByteArray &from, const QByteArray &to);
+
+// Flushes a folder's entries, so that a rename in it survives a crash.
+// Failures are ignored.
+void SyncFolder(const QByteArray &folder);

@@ -494,42 +494,51 @@ bool GalleryToolOpensBrowser(const QStringList &arguments)
     return arguments.mid(1).contains(QLatin1String("--open"));
 }
 
+namespace {
+
+// One run; usage mistakes throw UsageError, failures AppError.
+int RunTool(const QStringList &arguments)
+{
+    Options o = ParseArguments(arguments);
+    const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
+    if (o.help) {
+        Print(stdout, HelpText(schemesFolder));
+        return 0;
+    }
+    if (o.version) {
+        Print(stdout, QLatin1String(kToolName) + QStringLiteral(" " TAMSEL_VERSION "\n"));
+        return 0;
+    }
+    o.settings.Scheme = ChooseScheme(o, schemesFolder);
+    o.settings.Photos = CollectPhotos(o.inputs);
+
+    InterruptGuard interrupts;
+    CliHost host(schemesFolder, o.open);
+    PublishGallery(o.settings, o.mode, host, o.jobs);
+    if (host.Rejected)
+        return 2;
+    if (!host.Finished) {
+        PrintError(QStringLiteral("stopped; the gallery is not complete"));
+        return 130;
+    }
+    Print(stdout, o.settings.DestFolder + QStringLiteral("/index.html\n"));
+    return 0;
+}
+
+} // namespace
+
 int RunGalleryTool(const QStringList &arguments)
 {
-    try {
-        Options o = ParseArguments(arguments);
-        const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
-        if (o.help) {
-            Print(stdout, HelpText(schemesFolder));
-            return 0;
-        }
-        if (o.version) {
-            Print(stdout, QLatin1String(kToolName) + QStringLiteral(" " TAMSEL_VERSION "\n"));
-            return 0;
-        }
-        o.settings.Scheme = ChooseScheme(o, schemesFolder);
-        o.settings.Photos = CollectPhotos(o.inputs);
-
-        InterruptGuard interrupts;
-        CliHost host(schemesFolder, o.open);
-        PublishGallery(o.settings, o.mode, host, o.jobs);
-        if (host.Rejected)
-            return 2;
-        if (!host.Finished) {
-            PrintError(QStringLiteral("stopped; the gallery is not complete"));
-            return 130;
-        }
-        Print(stdout, o.settings.DestFolder + QStringLiteral("/index.html\n"));
-        return 0;
-    } catch (const UsageError &e) {
-        PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
-        return 2;
-    } catch (const AppError &e) {
-        PrintError(e.message());
-    } catch (const std::bad_alloc &) {
-        PrintError(QStringLiteral("Out of memory"));
-    } catch (const std::exception &e) {
-        PrintError(QString::fromLocal8Bit(e.what()));
-    }
-    return 1;
+    int status = 1;
+    RunReporting(
+        [&] {
+            try {
+                status = RunTool(arguments);
+            } catch (const UsageError &e) {
+                PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
+                status = 2;
+            }
+        },
+        PrintError);
+    return status;
 }
