@@ -146,24 +146,26 @@ void TPhotoListView::startDrag(Qt::DropActions)
         OnEndDrag();
 }
 
-void TPhotoListView::dragEnterEvent(QDragEnterEvent *event)
+bool TPhotoListView::AcceptOwnDrag(QDropEvent *event) const
 {
     if (!IsOwnDrag(event)) {
         event->ignore();
-        return;
+        return false;
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
+    return true;
+}
+
+void TPhotoListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    AcceptOwnDrag(event);
 }
 
 void TPhotoListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!IsOwnDrag(event)) {
-        event->ignore();
+    if (!AcceptOwnDrag(event))
         return;
-    }
-    event->setDropAction(Qt::MoveAction);
-    event->accept();
     const QPoint pos = event->position().toPoint();
     const QModelIndex target = indexAt(pos);
     if (target != FDropTarget) {
@@ -186,13 +188,8 @@ void TPhotoListView::dragLeaveEvent(QDragLeaveEvent *event)
 
 void TPhotoListView::dropEvent(QDropEvent *event)
 {
-    if (!IsOwnDrag(event)) {
-        event->ignore();
-        return;
-    }
     // The move itself is made when the drag has ended.
-    event->setDropAction(Qt::MoveAction);
-    event->accept();
+    AcceptOwnDrag(event);
 }
 
 void TPhotoListView::paintEvent(QPaintEvent *event)
