@@ -7,9 +7,11 @@
 #include "AppPaths.h"
 #include "CopyForm.h"
 #include "FileDlg.h"
-#include "FormPlacement.h"
 #include "FileLib.h"
+#include "FormPlacement.h"
+#include "GuardedSlots.h"
 #include "PicList.h"
+#include "PictureFormats.h"
 #include "PictureLoader.h"
 #include "Prompts.h"
 #include "Publish2WebForm.h"
@@ -43,8 +45,7 @@
 
 namespace {
 
-const QString kOpenFilter =
-    QStringLiteral("Image Files|*.jpeg;*.jpg;*.bmp;*.tif;*.tiff|All Files|*.*");
+const QString kOpenFilter = OpenDialogFilter();
 const QString kNoImage = QStringLiteral("There is no image selected.");
 constexpr int kWheelNotch = 120;
 constexpr int kMaxStoredFolderIndex = 21;
@@ -239,8 +240,7 @@ void TfrmMain::CreateActions()
         // is removed in full-screen mode.
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
-        const auto handler = def.handler;
-        connect(action, &QAction::triggered, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
+        ConnectGuarded(action, &QAction::triggered, this, def.handler);
         *def.action = action;
     }
     acnOpen->setIcon(MakeIcon(Glyph::Open));
@@ -308,8 +308,7 @@ void TfrmMain::CreateToolBar()
 
     pumFolders = new QMenu(this);
     pumFolders->setObjectName(QStringLiteral("pumFolders"));
-    connect(pumFolders, &QMenu::triggered, this,
-            [this](QAction *item) { RunGuarded([&] { FolderMenuClick(item); }); });
+    ConnectGuarded(pumFolders, &QMenu::triggered, this, &TfrmMain::FolderMenuClick);
 
     tbnOpen = new QToolButton(ToolBar);
     tbnOpen->setObjectName(QStringLiteral("tbnOpen"));
@@ -412,13 +411,7 @@ void TfrmMain::LoadSettings()
     LoadFormPlacement(kFormsKey + objectName(), this, false);
     SetTurnByOrientation(StoredTurnByOrientation());
     FLastOpenFolder = ReadRegString(kAppKey, QStringLiteral("LastOpenFolder"));
-    for (int n = 0; n <= kMaxReadFolderIndex; ++n) {
-        const QString folder = ReadRegString(kFoldersKey, QString::number(n));
-        if (folder.isEmpty())
-            break;
-        if (QFileInfo(folder).isDir())
-            AddFolderMenuItem(folder);
-    }
+    ReadFolderHistory(kFoldersKey, kMaxReadFolderIndex, [this](const QString &folder) { AddFolderMenuItem(folder); });
     FFoldersLoaded = true;
 }
 

@@ -27,17 +27,22 @@ void ShowAppError(const QString &message)
     UserPrompts::current().showError(QCoreApplication::applicationName(), ErrorBoxText(message));
 }
 
-bool RunGuarded(const std::function<void()> &f)
+bool RunReporting(const std::function<void()> &f, const std::function<void(const QString &)> &report)
 {
     try {
         f();
         return true;
     } catch (const AppError &e) {
-        ShowAppError(e.message());
+        report(e.message());
     } catch (const std::bad_alloc &) {
-        ShowAppError(QStringLiteral("Out of memory"));
+        report(QStringLiteral("Out of memory"));
     } catch (const std::exception &e) {
-        ShowAppError(QString::fromLocal8Bit(e.what()));
+        report(QString::fromLocal8Bit(e.what()));
     }
     return false;
+}
+
+bool RunGuarded(const std::function<void()> &f)
+{
+    return RunReporting(f, ShowAppError);
 }

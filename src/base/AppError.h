@@ -33,6 +33,11 @@ QString ErrorBoxText(const QString &message);
 // over the window the user is working in. The program goes on afterwards.
 void ShowAppError(const QString &message);
 
+// Runs f; the text of an error that escapes it (an AppError's message, "Out
+// of memory", another standard exception's what()) goes to report. Returns
+// false when an error was reported.
+bool RunReporting(const std::function<void()> &f, const std::function<void(const QString &)> &report);
+
 // Runs f and routes any error that escapes it to the general error handler.
 // Every slot connected to a user command runs through this, so that no
 // exception ever unwinds through Qt's event loop. Returns false when an error

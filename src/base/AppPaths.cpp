@@ -25,7 +25,7 @@ QString BesideProgram(const QString &name)
         return local;
     // The data folder of the installation the program runs from (any
     // prefix), then the one it was built for.
-    const QString relative = QDir::cleanPath(ProgramFolder() + QStringLiteral("/../share/tamsel-photo-editor/") + name);
+    const QString relative = QDir::cleanPath(ProgramFolder() + QStringLiteral("/../" TAMSEL_DATA_SUBDIR "/") + name);
     if (QFileInfo::exists(relative))
         return relative;
     const QString installed = QStringLiteral(TAMSEL_DATA_DIR) + u'/' + name;

@@ -2,6 +2,7 @@
 
 // Local
 #include "AppError.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -422,15 +422,7 @@ bool ModifyStore(const QString &file, const std::function<bool(RegTree &)> &chan
         return false;
     if (!change(tree))
         return true;
-    const QByteArray data = FormatStore(tree);
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(data) != data.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return WriteFileAtomically(file, FormatStore(tree));
 }
 
 [[noreturn]] void ThrowSetFailed(const QString &name)
@@ -679,6 +671,17 @@ void SaveStringList(const QString &key, const QStringList &strings, int maxIndex
     });
     if (!ok)
         ThrowSetFailed(values.isEmpty() ? countName : values.constFirst().name);
+}
+
+void ReadFolderHistory(const QString &key, int lastIndex, const std::function<void(const QString &)> &add)
+{
+    for (int n = 0; n <= lastIndex; ++n) {
+        const QString folder = ReadRegString(key, QString::number(n));
+        if (folder.isEmpty())
+            break;
+        if (QFileInfo(folder).isDir())
+            add(folder);
+    }
 }
 
 void RewriteRegStringList(const QString &key, const QStringList &strings, int lastIndex)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 // Std
+#include <functional>
 #include <memory>
 
 // The per-user settings store: a tree of keys with typed values (strings and
@@ -89,6 +90,12 @@ void LoadStringList(const QString &key, QStringList &strings);
 // Writes strings as "0" .. at most "maxIndex", then deletes the value named
 // after the entry count.
 void SaveStringList(const QString &key, const QStringList &strings, int maxIndex);
+
+// The folder histories' load: reads the values "0" .. at most "lastIndex"
+// of Key, stopping at the first missing or empty one, and passes each that
+// names an existing folder to add, in order. Folders that have gone since
+// are dropped from the history this way.
+void ReadFolderHistory(const QString &key, int lastIndex, const std::function<void(const QString &)> &add);
 
 // The folder histories' save: deletes Key with everything in it, then writes
 // strings as "0" .. at most "lastIndex". One change of the file, so that a

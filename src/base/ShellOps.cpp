@@ -3,7 +3,9 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "TextUtils.h"
 #include "TrashLib.h"
+#include "UserFiles.h"
 #include "UserPrompts.h"
 
 // Qt
@@ -41,16 +43,7 @@ int SystemRename(const QString &from, const QString &to, bool replace)
     const QByteArray dst = Native(to);
     if (replace)
         return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
-    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-        return error;
-    // A file system without no-replace renames: check, then rename.
-    struct stat st;
-    if (::lstat(dst.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+    return RenameNoReplace(src, dst);
 }
 
 ShellRenameFunction &MoveRename()
@@ -107,19 +100,6 @@ bool WriteAll(int fd, const char *data, size_t size, int &error)
     return true;
 }
 
-// Flushes a folder's entries, so that a rename in it survives a crash.
-void SyncFolder(const QString &folder)
-{
-    FileHandle dir(::open(Native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
-}
-
-QString IncludeSlash(const QString &folder)
-{
-    return folder.endsWith(u'/') ? folder : folder + u'/';
-}
-
 // Copies source into a new hidden file in folder, complete and flushed to
 // disk, with the source's permissions and times. On success tempPath names
 // it; on failure nothing is left behind and reason says why.
@@ -140,7 +120,7 @@ bool CopyToTemporary(const QString &source, const QString &folder, QString &temp
         return false;
     }
 
-    QByteArray name = Native(IncludeSlash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
+    QByteArray name = Native(IncludeBackslash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
     FileHandle out(::mkostemp(name.data(), O_CLOEXEC));
     if (out.get() < 0) {
         reason = Reason(errno);
@@ -258,7 +238,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
         return fail(QStringLiteral("The folder does not exist"));
 
     const QString name = NameOfPath(sourceFile);
-    const QString target = IncludeSlash(destFolder) + name;
+    const QString target = IncludeBackslash(destFolder) + name;
     bool replace = false;
     struct stat targetStat;
     if (::lstat(Native(target).constData(), &targetStat) == 0) {
@@ -283,7 +263,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
     if (move) {
         const int error = RenameForMove(sourceFile, target, replace);
         if (error == 0) {
-            SyncFolder(destFolder);
+            SyncFolder(Native(destFolder));
             return true;
         }
         if (error == EEXIST)
@@ -302,7 +282,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
         ::unlink(Native(temp).constData());
         return fail(placed == EEXIST ? appeared : Reason(placed));
     }
-    SyncFolder(destFolder);
+    SyncFolder(Native(destFolder));
     if (!move)
         return true;
 

@@ -1,5 +1,8 @@
 #include "TrashLib.h"
 
+// Local
+#include "UserFiles.h"
+
 // Qt
 #include <QFile>
 
@@ -43,20 +46,6 @@ QByteArray Join(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-int SystemRename(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-        return error;
-    // A file system without no-replace renames: check, then rename.
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
-}
-
 TrashRenameFunction &TrashRename()
 {
     static TrashRenameFunction rename;
@@ -66,16 +55,7 @@ TrashRenameFunction &TrashRename()
 int RenameIntoTrash(const QByteArray &from, const QByteArray &to)
 {
     const TrashRenameFunction &f = TrashRename();
-    return f ? f(from, to) : SystemRename(from, to);
-}
-
-void SyncFolder(const QByteArray &folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    return f ? f(from, to) : RenameNoReplace(from, to);
 }
 
 // Makes folder (mode 0700) unless it is there. With owned, the folder must

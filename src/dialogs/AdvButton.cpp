@@ -6,6 +6,7 @@
 #include "Prompts.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
+#include "TextUtils.h"
 
 // Qt
 #include <QAbstractButton>
@@ -30,17 +31,6 @@ QString DecodeWordFile(const QByteArray &bytes)
 }
 
 } // namespace
-
-QString TrimWordLine(const QString &line)
-{
-    qsizetype first = 0;
-    qsizetype last = line.size();
-    while (first < last && line[first].unicode() <= 0x20)
-        ++first;
-    while (last > first && line[last - 1].unicode() <= 0x20)
-        --last;
-    return line.mid(first, last - first);
-}
 
 TAdvButton::TAdvButton(QObject *owner)
     : QObject(owner)
@@ -82,7 +72,7 @@ void TAdvButton::LoadWords(const QString &wordFile)
     text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
     const QStringList lines = text.split(u'\n');
     for (const QString &line : lines) {
-        const QString caption = TrimWordLine(line);
+        const QString caption = TrimBlanks(line);
         if (caption.isEmpty())
             continue;
         if (caption == QLatin1String("-")) {

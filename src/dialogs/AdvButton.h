@@ -40,7 +40,3 @@ private:
     QAbstractButton *FButton = nullptr;
     QMenu *FMenu = nullptr;
 };
-
-// One line of the word file as the menu shows it: blanks and control
-// characters trimmed from both ends.
-QString TrimWordLine(const QString &line);

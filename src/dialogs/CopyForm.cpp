@@ -3,10 +3,12 @@
 
 // Local
 #include "AppError.h"
+#include "GuardedSlots.h"
 #include "PathDialog.h"
 #include "Prompts.h"
 #include "RegLib.h"
 #include "ShellOps.h"
+#include "TextUtils.h"
 
 // Qt
 #include <QCollator>
@@ -22,18 +24,6 @@ const int kLastWrittenIndex = 31;
 QString LastDestFolderName()
 {
     return QStringLiteral("LastDestFolder");
-}
-
-// Leading and trailing blanks and control characters removed.
-QString TrimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first).unicode() <= u' ')
-        ++first;
-    while (last > first && text.at(last - 1).unicode() <= u' ')
-        --last;
-    return text.mid(first, last - first);
 }
 
 } // namespace
@@ -60,7 +50,7 @@ TfrmCopy::TfrmCopy(QWidget *owner)
     PathDialog = new TPathDialog(this);
     PathDialog->Title = QStringLiteral("Select the destination folder");
 
-    connect(btnSelectFolder, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnSelectFolderClick(); }); });
+    ConnectGuarded(btnSelectFolder, &QPushButton::clicked, this, &TfrmCopy::btnSelectFolderClick);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -96,13 +86,7 @@ void TfrmCopy::AddDestFolder(const QString &folder)
 void TfrmCopy::LoadDestFolders()
 {
     const QString last = ReadRegString(kAppKey, LastDestFolderName());
-    for (int i = 0; i <= kLastReadIndex; ++i) {
-        const QString folder = ReadRegString(kDestFoldersKey, QString::number(i));
-        if (folder.isEmpty())
-            break;
-        if (QFileInfo(folder).isDir())
-            AddDestFolder(folder);
-    }
+    ReadFolderHistory(kDestFoldersKey, kLastReadIndex, [this](const QString &folder) { AddDestFolder(folder); });
     cbxDest->setCurrentIndex(-1);
     cbxDest->setEditText(last);
 }

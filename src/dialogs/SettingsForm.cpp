@@ -2,7 +2,9 @@
 
 // Local
 #include "AppPaths.h"
+#include "DesktopEntryTemplate.h"
 #include "RegLib.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QCheckBox>
@@ -13,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -23,18 +24,10 @@ const QByteArray kDefaultsSection = QByteArrayLiteral("[Default Applications]");
 
 // Writes the whole file or leaves the old one as it was. Whatever cannot be
 // written is skipped without a message, as with a read-only location.
-void WriteFileAtomically(const QString &fileName, const QByteArray &data)
+void WriteSettingsFile(const QString &fileName, const QByteArray &data)
 {
-    if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        return;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    if (QDir().mkpath(QFileInfo(fileName).absolutePath()))
+        WriteFileAtomically(fileName, data);
 }
 
 // Whether a program path can stand in Exec as it is: no character the
@@ -74,19 +67,10 @@ QByteArray DesktopEntry(const QString &programFile)
     const QByteArray tryExec = IsPlainProgramPath(programFile)
         ? QByteArray()
         : QByteArrayLiteral("\nTryExec=") + StringValue(programFile).toUtf8();
-    return QByteArrayLiteral("[Desktop Entry]\n"
-                             "Type=Application\n"
-                             "Name=Tamsel Photo Editor\n"
-                             "GenericName=Picture Viewer\n"
-                             "Comment=View pictures and make web galleries\n"
-                             "Exec=")
-        + DesktopEntryExec(programFile).toUtf8() + tryExec
-        + QByteArrayLiteral("\n"
-                            "Icon=tamsel-photo-editor\n"
-                            "Terminal=false\n"
-                            "Categories=Graphics;Viewer;Photography;\n"
-                            "MimeType=image/jpeg;image/bmp;image/x-icon;image/vnd.microsoft.icon;"
-                            "image/wmf;image/x-wmf;image/emf;image/x-emf;\n");
+    QByteArray entry(kDesktopEntryTemplate);
+    const qsizetype start = entry.indexOf("\nExec=") + 1;
+    const qsizetype end = entry.indexOf('\n', start);
+    return entry.replace(start, end - start, "Exec=" + DesktopEntryExec(programFile).toUtf8() + tryExec);
 }
 
 // A line's content without the carriage return of a CRLF file.
@@ -116,7 +100,7 @@ void SetDefaultApplication(const QByteArray &mimeType)
     }
     const QByteArray updated = WithDefaultApplication(old, mimeType);
     if (updated != old)
-        WriteFileAtomically(fileName, updated);
+        WriteSettingsFile(fileName, updated);
 }
 
 } // namespace
@@ -217,7 +201,7 @@ void RegisterFileTypes(TFileTypes types)
 
 void RegisterFileTypes(TFileTypes types, const QString &programFile)
 {
-    WriteFileAtomically(DesktopEntryFile(), DesktopEntry(programFile));
+    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile));
     if (types & ftJPEG)
         SetDefaultApplication(QByteArrayLiteral("image/jpeg"));
     if (types & ftBMP)

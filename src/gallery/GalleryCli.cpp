@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "AppPaths.h"
 #include "FileLib.h"
+#include "PictureFormats.h"
 #include "PublishUtils.h"
 #include "ShellOps.h"
 
@@ -106,17 +107,28 @@ int ParseNumber(const QString &option, const QString &text, int min, int max)
     return value;
 }
 
+int ParseNumber(const QString &option, const QString &text, const TGalleryNumber &number)
+{
+    return ParseNumber(option, text, number.Min, number.Max);
+}
+
+// The options and the help give one range for both sides of a box.
+static_assert(GalleryNumbers::ThumbWidth.Min == GalleryNumbers::ThumbHeight.Min
+              && GalleryNumbers::ThumbWidth.Max == GalleryNumbers::ThumbHeight.Max
+              && GalleryNumbers::PhotoWidth.Min == GalleryNumbers::PhotoHeight.Min
+              && GalleryNumbers::PhotoWidth.Max == GalleryNumbers::PhotoHeight.Max);
+
 // "160x120" -> 160, 120.
-void ParseSize(const QString &option, const QString &text, int &width, int &height)
+void ParseSize(const QString &option, const QString &text, const TGalleryNumber &range, int &width, int &height)
 {
     const QStringList parts = text.split(QRegularExpression(QStringLiteral("[xX]")));
     bool okWidth = false;
     bool okHeight = false;
     const int w = parts.size() == 2 ? parts[0].toInt(&okWidth) : 0;
     const int h = parts.size() == 2 ? parts[1].toInt(&okHeight) : 0;
-    if (!okWidth || !okHeight || w < 10 || w > 9999 || h < 10 || h > 9999)
-        throw UsageError{QStringLiteral("%1 wants WIDTHxHEIGHT, each from 10 to 9999, not \"%2\"")
-                             .arg(option, text)};
+    if (!okWidth || !okHeight || w < range.Min || w > range.Max || h < range.Min || h > range.Max)
+        throw UsageError{QStringLiteral("%1 wants WIDTHxHEIGHT, each from %2 to %3, not \"%4\"")
+                             .arg(option, QString::number(range.Min), QString::number(range.Max), text)};
     width = w;
     height = h;
 }
@@ -246,16 +258,16 @@ Options ParseArguments(QStringList arguments)
         } else if (name == QLatin1String("dest")) {
             s.DestFolder = value;
         } else if (name == QLatin1String("thumb-size")) {
-            ParseSize(typed, value, s.ThumbWidth, s.ThumbHeight);
+            ParseSize(typed, value, GalleryNumbers::ThumbWidth, s.ThumbWidth, s.ThumbHeight);
         } else if (name == QLatin1String("thumb-quality")) {
-            s.ThumbQuality = ParseNumber(typed, value, 10, 100);
+            s.ThumbQuality = ParseNumber(typed, value, GalleryNumbers::ThumbQuality);
         } else if (name == QLatin1String("resize")) {
-            ParseSize(typed, value, s.PhotoWidth, s.PhotoHeight);
+            ParseSize(typed, value, GalleryNumbers::PhotoWidth, s.PhotoWidth, s.PhotoHeight);
             s.ResizePhotos = true;
         } else if (name == QLatin1String("photo-quality")) {
-            s.PhotoQuality = ParseNumber(typed, value, 10, 100);
+            s.PhotoQuality = ParseNumber(typed, value, GalleryNumbers::PhotoQuality);
         } else if (name == QLatin1String("columns")) {
-            s.ThumbColumns = ParseNumber(typed, value, 1, 99);
+            s.ThumbColumns = ParseNumber(typed, value, GalleryNumbers::ThumbColumns);
         } else if (name == QLatin1String("scheme")) {
             o.scheme = value;
             o.schemeGiven = true;
@@ -306,8 +318,7 @@ bool IsGalleryPhoto(const QString &fileName)
 {
     if (!IsPictureExtension(fileName))
         return false;
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
+    return IsGalleryPhotoExtension(QFileInfo(fileName).suffix());
 }
 
 QStringList CollectPhotos(const QStringList &inputs)
@@ -336,21 +347,30 @@ QStringList CollectPhotos(const QStringList &inputs)
     return photos;
 }
 
+// "10..9999"
+QString RangeText(const TGalleryNumber &number)
+{
+    return QStringLiteral("%1..%2").arg(number.Min).arg(number.Max);
+}
+
 QString HelpText(const QString &schemesFolder)
 {
+    using namespace GalleryNumbers;
     const QStringList schemes = SchemeNames(schemesFolder);
+    // One pass of arg(): a schemes folder or scheme name holding "%1" stays
+    // as it is.
     return QStringLiteral(
                "Usage: tamsel-gallery [OPTION]... PHOTO|FOLDER...\n"
                "Makes a static HTML web gallery of the photos, in the order given; a folder\n"
                "adds its BMP and JPEG files in the viewer's order.\n"
                "\n"
                "  -d, --dest FOLDER      the gallery's folder, a full path (made when missing)\n"
-               "      --thumb-size WxH   box the thumbnails are fitted into (120x120; 10..9999)\n"
-               "      --thumb-quality N  JPEG quality of the thumbnails (70; 10..100)\n"
-               "      --resize WxH       fit the photos into this box (10..9999) as JPEG files;\n"
+               "      --thumb-size WxH   box the thumbnails are fitted into (%1x%2; %3)\n"
+               "      --thumb-quality N  JPEG quality of the thumbnails (%4; %5)\n"
+               "      --resize WxH       fit the photos into this box (%6) as JPEG files;\n"
                "                         without it the photos are copied unchanged\n"
-               "      --photo-quality N  JPEG quality of resized photos (80; 10..100)\n"
-               "      --columns N        thumbnails per row of the index page (3; 1..99)\n"
+               "      --photo-quality N  JPEG quality of resized photos (%7; %8)\n"
+               "      --columns N        thumbnails per row of the index page (%9; %10)\n"
                "      --scheme NAME      color scheme file (light.css); \"\" for none\n"
                "      --mode MODE        update: make what is missing or was made from another\n"
                "                                 file (default)\n"
@@ -361,10 +381,14 @@ QString HelpText(const QString &schemesFolder)
                "  -h, --help             show this help\n"
                "      --version          show the program's version\n"
                "\n"
-               "Color schemes in %1: %2\n"
+               "Color schemes in %11: %12\n"
                "Ctrl+C stops after the photos in progress.\n"
                "Exit status: 0 done, 1 error, 2 invalid arguments or settings, 130 stopped.\n")
-        .arg(schemesFolder, schemes.isEmpty() ? QStringLiteral("none") : schemes.join(QStringLiteral(", ")));
+        .arg(QString::number(ThumbWidth.Default), QString::number(ThumbHeight.Default), RangeText(ThumbWidth),
+             QString::number(ThumbQuality.Default), RangeText(ThumbQuality), RangeText(PhotoWidth),
+             QString::number(PhotoQuality.Default), RangeText(PhotoQuality), QString::number(ThumbColumns.Default),
+             RangeText(ThumbColumns), schemesFolder,
+             schemes.isEmpty() ? QStringLiteral("none") : schemes.join(QStringLiteral(", ")));
 }
 
 qint64 NowMilliseconds()
@@ -470,42 +494,51 @@ bool GalleryToolOpensBrowser(const QStringList &arguments)
     return arguments.mid(1).contains(QLatin1String("--open"));
 }
 
+namespace {
+
+// One run; usage mistakes throw UsageError, failures AppError.
+int RunTool(const QStringList &arguments)
+{
+    Options o = ParseArguments(arguments);
+    const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
+    if (o.help) {
+        Print(stdout, HelpText(schemesFolder));
+        return 0;
+    }
+    if (o.version) {
+        Print(stdout, QLatin1String(kToolName) + QStringLiteral(" " TAMSEL_VERSION "\n"));
+        return 0;
+    }
+    o.settings.Scheme = ChooseScheme(o, schemesFolder);
+    o.settings.Photos = CollectPhotos(o.inputs);
+
+    InterruptGuard interrupts;
+    CliHost host(schemesFolder, o.open);
+    PublishGallery(o.settings, o.mode, host, o.jobs);
+    if (host.Rejected)
+        return 2;
+    if (!host.Finished) {
+        PrintError(QStringLiteral("stopped; the gallery is not complete"));
+        return 130;
+    }
+    Print(stdout, o.settings.DestFolder + QStringLiteral("/index.html\n"));
+    return 0;
+}
+
+} // namespace
+
 int RunGalleryTool(const QStringList &arguments)
 {
-    try {
-        Options o = ParseArguments(arguments);
-        const QString schemesFolder = BesideProgram(QStringLiteral("schemes"));
-        if (o.help) {
-            Print(stdout, HelpText(schemesFolder));
-            return 0;
-        }
-        if (o.version) {
-            Print(stdout, QLatin1String(kToolName) + QStringLiteral(" " TAMSEL_VERSION "\n"));
-            return 0;
-        }
-        o.settings.Scheme = ChooseScheme(o, schemesFolder);
-        o.settings.Photos = CollectPhotos(o.inputs);
-
-        InterruptGuard interrupts;
-        CliHost host(schemesFolder, o.open);
-        PublishGallery(o.settings, o.mode, host, o.jobs);
-        if (host.Rejected)
-            return 2;
-        if (!host.Finished) {
-            PrintError(QStringLiteral("stopped; the gallery is not complete"));
-            return 130;
-        }
-        Print(stdout, o.settings.DestFolder + QStringLiteral("/index.html\n"));
-        return 0;
-    } catch (const UsageError &e) {
-        PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
-        return 2;
-    } catch (const AppError &e) {
-        PrintError(e.message());
-    } catch (const std::bad_alloc &) {
-        PrintError(QStringLiteral("Out of memory"));
-    } catch (const std::exception &e) {
-        PrintError(QString::fromLocal8Bit(e.what()));
-    }
-    return 1;
+    int status = 1;
+    RunReporting(
+        [&] {
+            try {
+                status = RunTool(arguments);
+            } catch (const UsageError &e) {
+                PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
+                status = 2;
+            }
+        },
+        PrintError);
+    return status;
 }

@@ -7,11 +7,14 @@
 #include "EditLib.h"
 #include "FileDlg.h"
 #include "FileLib.h"
+#include "GuardedSlots.h"
 #include "ImageUtils.h"
 #include "MsgUtils.h"
 #include "PathDialog.h"
+#include "PictureFormats.h"
 #include "RegLib.h"
 #include "ShellOps.h"
+#include "TextUtils.h"
 
 // Qt
 #include <QAbstractItemView>
@@ -49,9 +52,7 @@ constexpr int kDragScrollMargin = 20;
 constexpr int kDragScrollIntervalMs = 50;
 constexpr int kMaxDestHistoryIndex = 20;
 
-const QString kPictureFilter = QStringLiteral(
-    "All (*.jpg;*.jpeg;*.bmp)|*.jpg;*.jpeg;*.bmp|JPEG Image File (*.jpg)|*.jpg|"
-    "JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp");
+const QString kPictureFilter = GalleryPhotoFilter();
 
 // The dialog's buttons are flat and never take the focus, so neither Enter
 // nor Escape presses one.
@@ -66,15 +67,16 @@ QToolButton *MakeButton(const QString &caption, QWidget *parent, QSize size)
     return button;
 }
 
-TNaturalEdit *MakeEdit(QWidget *parent, const char *name, qint32 minValue, qint32 maxValue, qint32 value,
-                       int maxLength)
+// An edit for one gallery number: its range, its default, and room for as
+// many digits as the largest value has.
+TNaturalEdit *MakeEdit(QWidget *parent, const char *name, const TGalleryNumber &number)
 {
     auto *edit = new TNaturalEdit(parent);
     edit->setObjectName(QLatin1String(name));
-    edit->SetMinValue(minValue);
-    edit->SetMaxValue(maxValue);
-    edit->SetValue(value);
-    edit->setMaxLength(maxLength);
+    edit->SetMinValue(number.Min);
+    edit->SetMaxValue(number.Max);
+    edit->SetValue(number.Default);
+    edit->setMaxLength(int(QString::number(number.Max).size()));
     edit->setFixedWidth(64);
     return edit;
 }
@@ -144,24 +146,26 @@ void TPhotoListView::startDrag(Qt::DropActions)
         OnEndDrag();
 }
 
-void TPhotoListView::dragEnterEvent(QDragEnterEvent *event)
+bool TPhotoListView::AcceptOwnDrag(QDropEvent *event) const
 {
     if (!IsOwnDrag(event)) {
         event->ignore();
-        return;
+        return false;
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
+    return true;
+}
+
+void TPhotoListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    AcceptOwnDrag(event);
 }
 
 void TPhotoListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!IsOwnDrag(event)) {
-        event->ignore();
+    if (!AcceptOwnDrag(event))
         return;
-    }
-    event->setDropAction(Qt::MoveAction);
-    event->accept();
     const QPoint pos = event->position().toPoint();
     const QModelIndex target = indexAt(pos);
     if (target != FDropTarget) {
@@ -184,13 +188,8 @@ void TPhotoListView::dragLeaveEvent(QDragLeaveEvent *event)
 
 void TPhotoListView::dropEvent(QDropEvent *event)
 {
-    if (!IsOwnDrag(event)) {
-        event->ignore();
-        return;
-    }
     // The move itself is made when the drag has ended.
-    event->setDropAction(Qt::MoveAction);
-    event->accept();
+    AcceptOwnDrag(event);
 }
 
 void TPhotoListView::paintEvent(QPaintEvent *event)
@@ -268,9 +267,9 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
     PathDialog = new TPathDialog(this);
     PathDialog->Title = QStringLiteral("Select a destination folder");
 
-    connect(sbnAddPhotos, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnAddPhotosClick(); }); });
-    connect(sbnClearPhotos, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnClearPhotosClick(); }); });
-    connect(miDelete, &QAction::triggered, this, [this] { RunGuarded([this] { miDeleteClick(); }); });
+    ConnectGuarded(sbnAddPhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnAddPhotosClick);
+    ConnectGuarded(sbnClearPhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnClearPhotosClick);
+    ConnectGuarded(miDelete, &QAction::triggered, this, &TfrmPublish2Web::miDeleteClick);
     connect(lvwPhotos, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { pmnPhotos->popup(lvwPhotos->viewport()->mapToGlobal(pos)); });
     connect(lvwPhotos->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -280,7 +279,7 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
             });
     lvwPhotos->OnStartDrag = [this] { lvwPhotosStartDrag(); };
     lvwPhotos->OnDragOver = [this](const QPoint &pos) { lvwPhotosDragOver(pos); };
-    lvwPhotos->OnEndDrag = [this] { RunGuarded([this] { lvwPhotosEndDrag(); }); };
+    lvwPhotos->OnEndDrag = Guarded(this, &TfrmPublish2Web::lvwPhotosEndDrag);
     lvwPhotos->OnDragLeave = [this] { DragScroll(0); };
     FDragScrollTimer = new QTimer(this);
     FDragScrollTimer->setInterval(kDragScrollIntervalMs);
@@ -292,15 +291,12 @@ TfrmPublish2Web::TfrmPublish2Web(const QString &lastOpenFolder, QWidget *owner, 
             DragScroll(0);
     });
     connect(cbxResizePhotos, &QCheckBox::toggled, this, [this] { cbxResizePhotosClick(); });
-    cbxSchemes->OnDropDown = [this] { RunGuarded([this] { cbxSchemesDropDown(); }); };
-    connect(sbnOpenSchemes, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnOpenSchemesClick(); }); });
-    connect(sbnSelectDestination, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnSelectDestinationClick(); }); });
-    connect(sbnPublish, &QToolButton::clicked, this, [this] { RunGuarded([this] { sbnPublishClick(); }); });
-    connect(sbnRecreateThumbs, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnRecreateThumbsClick(); }); });
-    connect(sbnRecreatePhotos, &QToolButton::clicked, this,
-            [this] { RunGuarded([this] { sbnRecreatePhotosClick(); }); });
+    cbxSchemes->OnDropDown = Guarded(this, &TfrmPublish2Web::cbxSchemesDropDown);
+    ConnectGuarded(sbnOpenSchemes, &QToolButton::clicked, this, &TfrmPublish2Web::sbnOpenSchemesClick);
+    ConnectGuarded(sbnSelectDestination, &QToolButton::clicked, this, &TfrmPublish2Web::sbnSelectDestinationClick);
+    ConnectGuarded(sbnPublish, &QToolButton::clicked, this, &TfrmPublish2Web::sbnPublishClick);
+    ConnectGuarded(sbnRecreateThumbs, &QToolButton::clicked, this, &TfrmPublish2Web::sbnRecreateThumbsClick);
+    ConnectGuarded(sbnRecreatePhotos, &QToolButton::clicked, this, &TfrmPublish2Web::sbnRecreatePhotosClick);
     connect(sbnClose, &QToolButton::clicked, this, &QDialog::accept);
     cbxDestFolder->view()->installEventFilter(this);
 
@@ -353,9 +349,9 @@ void TfrmPublish2Web::BuildSettingsPage()
     auto label = [](const QString &text, QWidget *parent) { return new QLabel(text, parent); };
 
     grpThumbnails = new QGroupBox(QStringLiteral(" Thumbnails "), tabSettings);
-    edtThumbWidth = MakeEdit(grpThumbnails, "edtThumbWidth", 10, 9999, 120, 4);
-    edtThumbHeight = MakeEdit(grpThumbnails, "edtThumbHeight", 10, 9999, 120, 4);
-    edtThumbQuality = MakeEdit(grpThumbnails, "edtThumbQuality", 10, 100, 70, 3);
+    edtThumbWidth = MakeEdit(grpThumbnails, "edtThumbWidth", GalleryNumbers::ThumbWidth);
+    edtThumbHeight = MakeEdit(grpThumbnails, "edtThumbHeight", GalleryNumbers::ThumbHeight);
+    edtThumbQuality = MakeEdit(grpThumbnails, "edtThumbQuality", GalleryNumbers::ThumbQuality);
     sbnRecreateThumbs = MakeButton(QStringLiteral("Overwrite thumbnails"), grpThumbnails, QSize(0, 24));
     auto *thumbs = new QGridLayout(grpThumbnails);
     thumbs->addWidget(label(QStringLiteral("Max width"), grpThumbnails), 0, 0);
@@ -372,11 +368,11 @@ void TfrmPublish2Web::BuildSettingsPage()
     // The caption stands left of the box.
     cbxResizePhotos->setLayoutDirection(Qt::RightToLeft);
     lblPhotoWidth = label(QStringLiteral("Max width"), grpPhotos);
-    edtPhotoWidth = MakeEdit(grpPhotos, "edtPhotoWidth", 10, 9999, 800, 4);
+    edtPhotoWidth = MakeEdit(grpPhotos, "edtPhotoWidth", GalleryNumbers::PhotoWidth);
     lblPhotoHeight = label(QStringLiteral("Max height"), grpPhotos);
-    edtPhotoHeight = MakeEdit(grpPhotos, "edtPhotoHeight", 10, 9999, 600, 4);
+    edtPhotoHeight = MakeEdit(grpPhotos, "edtPhotoHeight", GalleryNumbers::PhotoHeight);
     lblPhotoQuality = label(QStringLiteral("Quality"), grpPhotos);
-    edtPhotoQuality = MakeEdit(grpPhotos, "edtPhotoQuality", 10, 100, 80, 3);
+    edtPhotoQuality = MakeEdit(grpPhotos, "edtPhotoQuality", GalleryNumbers::PhotoQuality);
     sbnRecreatePhotos = MakeButton(QStringLiteral("Overwrite photos"), grpPhotos, QSize(0, 24));
     auto *photos = new QGridLayout(grpPhotos);
     photos->addWidget(cbxResizePhotos, 0, 0, 1, 2, Qt::AlignLeft);
@@ -390,7 +386,7 @@ void TfrmPublish2Web::BuildSettingsPage()
     photos->setRowStretch(5, 1);
 
     grpHtmlPages = new QGroupBox(QStringLiteral(" HTML Pages "), tabSettings);
-    edtThumbColumns = MakeEdit(grpHtmlPages, "edtThumbColumns", 1, 99, 3, 2);
+    edtThumbColumns = MakeEdit(grpHtmlPages, "edtThumbColumns", GalleryNumbers::ThumbColumns);
     cbxSchemes = new TDropDownComboBox(grpHtmlPages);
     cbxSchemes->setEditable(false);
     cbxSchemes->setMinimumWidth(150);

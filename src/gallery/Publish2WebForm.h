@@ -62,6 +62,9 @@ protected:
 
 private:
     bool IsOwnDrag(const QDropEvent *event) const;
+    // Takes the list's own drag as a move and refuses any other; false when
+    // refused.
+    bool AcceptOwnDrag(QDropEvent *event) const;
 
     bool FDragging = false;
     QPersistentModelIndex FDropTarget;

@@ -8,13 +8,14 @@
 #include "JpegCodec.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
+#include "TextUtils.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QSaveFile>
 
 // Std
 #include <algorithm>
@@ -53,57 +54,37 @@ QString LinkLine(const QString &scheme)
 // complete: an interrupted run never leaves a torn page or picture.
 void WriteWholeFile(const QString &fileName, const QByteArray &data)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        throw AppError(QStringLiteral("Cannot create file %1: %2")
-                           .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    }
-}
-
-bool IsBlank(QChar c)
-{
-    return c.unicode() <= u' ';
-}
-
-// Blanks and control characters at both ends removed.
-QString TrimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && IsBlank(text.at(first)))
-        ++first;
-    while (last > first && IsBlank(text.at(last - 1)))
-        --last;
-    return text.mid(first, last - first);
+    QString reason;
+    if (!WriteFileAtomically(fileName, data, &reason))
+        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(QDir::toNativeSeparators(fileName), reason));
 }
 
 // The run's settings come from controls that keep them in range; a caller
 // that does not is stopped before anything is written.
 void CheckSettingValues(const TGallerySettings &settings)
 {
-    struct Range
+    struct Checked
     {
-        const char *name;
+        const TGalleryNumber &number;
         int value;
-        int min;
-        int max;
     };
-    const Range ranges[] = {
-        {"thumbnail width", settings.ThumbWidth, 10, 9999},
-        {"thumbnail height", settings.ThumbHeight, 10, 9999},
-        {"thumbnail quality", settings.ThumbQuality, 10, 100},
-        {"photo width", settings.PhotoWidth, 10, 9999},
-        {"photo height", settings.PhotoHeight, 10, 9999},
-        {"photo quality", settings.PhotoQuality, 10, 100},
-        {"thumbnail columns", settings.ThumbColumns, 1, 99},
+    const Checked values[] = {
+        {GalleryNumbers::ThumbWidth, settings.ThumbWidth},
+        {GalleryNumbers::ThumbHeight, settings.ThumbHeight},
+        {GalleryNumbers::ThumbQuality, settings.ThumbQuality},
+        {GalleryNumbers::PhotoWidth, settings.PhotoWidth},
+        {GalleryNumbers::PhotoHeight, settings.PhotoHeight},
+        {GalleryNumbers::PhotoQuality, settings.PhotoQuality},
+        {GalleryNumbers::ThumbColumns, settings.ThumbColumns},
     };
-    for (const Range &range : ranges) {
-        if (range.value < range.min || range.value > range.max) {
+    for (const Checked &checked : values) {
+        const TGalleryNumber &range = checked.number;
+        if (checked.value < range.Min || checked.value > range.Max) {
             throw AppError(QStringLiteral("The %1 must be between %2 and %3, not %4")
-                               .arg(QLatin1String(range.name))
-                               .arg(range.min)
-                               .arg(range.max)
-                               .arg(range.value));
+                               .arg(QLatin1String(range.Name))
+                               .arg(range.Min)
+                               .arg(range.Max)
+                               .arg(checked.value));
         }
     }
     // The scheme is copied to DestFolder + "/" + Scheme: a name with a

@@ -9,19 +9,41 @@
 #include <memory>
 #include <optional>
 
+// One numeric gallery setting: its name in the generator's messages, its
+// range and its default. The settings' defaults, the generator's check, the
+// gallery dialog's edits and tamsel-gallery's options and help all read
+// these.
+struct TGalleryNumber
+{
+    const char *Name;
+    int Min;
+    int Max;
+    int Default;
+};
+
+namespace GalleryNumbers {
+inline constexpr TGalleryNumber ThumbWidth{"thumbnail width", 10, 9999, 120};
+inline constexpr TGalleryNumber ThumbHeight{"thumbnail height", 10, 9999, 120};
+inline constexpr TGalleryNumber ThumbQuality{"thumbnail quality", 10, 100, 70};
+inline constexpr TGalleryNumber PhotoWidth{"photo width", 10, 9999, 800};
+inline constexpr TGalleryNumber PhotoHeight{"photo height", 10, 9999, 600};
+inline constexpr TGalleryNumber PhotoQuality{"photo quality", 10, 100, 80};
+inline constexpr TGalleryNumber ThumbColumns{"thumbnail columns", 1, 99, 3};
+} // namespace GalleryNumbers
+
 // The inputs of one gallery run.
 struct TGallerySettings
 {
     QStringList Photos;          // full paths, in gallery order
     QString DestFolder;          // used exactly as typed
-    int ThumbWidth = 120;        // 10..9999
-    int ThumbHeight = 120;       // 10..9999
-    int ThumbQuality = 70;       // 10..100
+    int ThumbWidth = GalleryNumbers::ThumbWidth.Default;
+    int ThumbHeight = GalleryNumbers::ThumbHeight.Default;
+    int ThumbQuality = GalleryNumbers::ThumbQuality.Default;
     bool ResizePhotos = false;
-    int PhotoWidth = 800;        // 10..9999
-    int PhotoHeight = 600;       // 10..9999
-    int PhotoQuality = 80;       // 10..100
-    int ThumbColumns = 3;        // 1..99
+    int PhotoWidth = GalleryNumbers::PhotoWidth.Default;
+    int PhotoHeight = GalleryNumbers::PhotoHeight.Default;
+    int PhotoQuality = GalleryNumbers::PhotoQuality.Default;
+    int ThumbColumns = GalleryNumbers::ThumbColumns.Default;
     QString Scheme;              // file name in the schemes folder, or ""
 };
 

@@ -2,6 +2,8 @@
 
 // Local
 #include "AppError.h"
+#include "PictureFormats.h"
+#include "TextUtils.h"
 #include "UserFiles.h"
 
 // Qt
@@ -35,13 +37,6 @@ TFileFolder::TFileFolder(const QString &folder, TFileKinds kinds)
             continue;
         append(prefix + name);
     }
-}
-
-QString IncludeBackslash(const QString &path)
-{
-    if (path.endsWith(u'/'))
-        return path;
-    return path + u'/';
 }
 
 qint64 FileSizeOf(const QString &fileName)
@@ -110,7 +105,7 @@ bool IsPictureExtension(const QString &fileName)
     if (dot < 0)
         return false;
     const QString ext = name.mid(dot + 1).toLower();
-    return !ext.isEmpty() && QStringLiteral("bmp:jpg:jpeg:wmf:emf:ico").contains(ext);
+    return !ext.isEmpty() && FolderListExtensions().contains(ext);
 }
 
 void SortPictureList(QStringList &files)

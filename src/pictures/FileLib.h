@@ -22,9 +22,6 @@ public:
     QString Folder;
 };
 
-// The path with "/" appended unless it already ends in one; "" gives "/".
-QString IncludeBackslash(const QString &path);
-
 // The file's size in bytes; 0 when it cannot be opened or measured, or is
 // not a regular file (a pipe is never opened).
 qint64 FileSizeOf(const QString &fileName);
@@ -40,7 +37,7 @@ QString FormatFileSize(qint64 size);
 void CopyFileData(const QString &source, const QString &destination);
 
 // True when the file's extension (without the dot, lower case, not empty)
-// occurs anywhere in "bmp:jpg:jpeg:wmf:emf:ico".
+// occurs anywhere in FolderListExtensions() ("bmp:jpg:jpeg:wmf:emf:ico").
 bool IsPictureExtension(const QString &fileName);
 
 // Sorts paths by the locale's case-insensitive collation, ties broken by an

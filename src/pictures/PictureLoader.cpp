@@ -9,6 +9,7 @@
 #include "ImageResize.h"
 #include "JpegCodec.h"
 #include "Metafile.h"
+#include "PictureFormats.h"
 #include "UserFiles.h"
 
 // Qt
@@ -111,18 +112,25 @@ TPicture &TPicture::operator=(TPicture &&) noexcept = default;
 TPicture TPicture::Load(const QString &fileName)
 {
     const QString extension = PictureExtension(fileName);
-    const QString kind = extension.toLower();
     TPicture picture;
-    if (kind == QLatin1String("bmp"))
+    const PictureDecoder decoder = DecoderForExtension(extension);
+    switch (decoder) {
+    case PictureDecoder::Bitmap:
         picture.FFormat = PictureFormat::Bitmap;
-    else if (kind == QLatin1String("ico"))
+        break;
+    case PictureDecoder::Icon:
         picture.FFormat = PictureFormat::Icon;
-    else if (kind == QLatin1String("wmf") || kind == QLatin1String("emf"))
+        break;
+    case PictureDecoder::Wmf:
+    case PictureDecoder::Emf:
         picture.FFormat = PictureFormat::Metafile;
-    else if (kind == QLatin1String("jpg") || kind == QLatin1String("jpeg"))
+        break;
+    case PictureDecoder::Jpeg:
         picture.FFormat = PictureFormat::Jpeg;
-    else
+        break;
+    case PictureDecoder::None:
         throw AppError(QStringLiteral("Unknown picture file extension (.%1)").arg(extension));
+    }
 
     QByteArray data = ReadPictureFile(fileName);
     switch (picture.FFormat) {
@@ -134,7 +142,7 @@ TPicture TPicture::Load(const QString &fileName)
         break;
     case PictureFormat::Metafile:
         picture.FImage = ToBitmap24(
-            RenderMetafile(data, kind == QLatin1String("wmf") ? MetafileKind::Wmf : MetafileKind::Emf));
+            RenderMetafile(data, decoder == PictureDecoder::Wmf ? MetafileKind::Wmf : MetafileKind::Emf));
         break;
     case PictureFormat::Jpeg: {
         picture.FOrientation = TurnByOrientation() ? JpegOrientation(data) : 1;

@@ -19,8 +19,8 @@ enum class PictureFormat { Bitmap, Icon, Metafile, Jpeg };
 bool TurnByOrientation();
 void SetTurnByOrientation(bool on);
 
-// A picture file read by the decoder its extension names ("bmp", "ico",
-// "wmf", "emf", "jpg", "jpeg"; any other extension fails with
+// A picture file read by the decoder its extension names in PictureFormats()
+// (an extension without a decoder fails with
 // "Unknown picture file extension (.%s)"). A JPEG is read up to its header
 // only, so that the caller can choose the decoding scale first; every other
 // format is decoded at once. A JPEG with an EXIF orientation tag is turned

@@ -97,6 +97,8 @@ private slots:
     void keepsTheRestOfMimeApps();
     void desktopExec_data();
     void desktopExec();
+    void desktopEntryBytes_data();
+    void desktopEntryBytes();
     void withDefaultApplication_data();
     void withDefaultApplication();
     void unwritableLocationIsSkipped();
@@ -296,6 +298,35 @@ void tst_SettingsForm::desktopExec()
     RegisterFileTypes({}, program);
     QCOMPARE(EntryValue(ReadAll(DesktopEntryFile()), "Exec"), exec.toUtf8());
     QVERIFY(!QFile::exists(MimeAppsFile()));
+}
+
+void tst_SettingsForm::desktopEntryBytes_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("execLines");
+    QTest::newRow("plain") << "/usr/bin/tamsel-photo-editor" << QByteArray("Exec=/usr/bin/tamsel-photo-editor %f\n");
+    QTest::newRow("with TryExec") << "/opt/My Apps/t"
+                                  << QByteArray("Exec=env \"/opt/My Apps/t\" %f\nTryExec=/opt/My Apps/t\n");
+}
+
+// The whole entry as the dialog has always written it.
+void tst_SettingsForm::desktopEntryBytes()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, execLines);
+    RegisterFileTypes({}, program);
+    QCOMPARE(ReadAll(DesktopEntryFile()),
+             "[Desktop Entry]\n"
+             "Type=Application\n"
+             "Name=Tamsel Photo Editor\n"
+             "GenericName=Picture Viewer\n"
+             "Comment=View pictures and make web galleries\n"
+             + execLines
+             + "Icon=tamsel-photo-editor\n"
+               "Terminal=false\n"
+               "Categories=Graphics;Viewer;Photography;\n"
+               "MimeType=image/jpeg;image/bmp;image/x-icon;image/vnd.microsoft.icon;"
+               "image/wmf;image/x-wmf;image/emf;image/x-emf;\n");
 }
 
 void tst_SettingsForm::withDefaultApplication_data()

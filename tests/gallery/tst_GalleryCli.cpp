@@ -47,6 +47,7 @@ private slots:
     void init();
 
     void help();
+    void helpShowsDefaultsAndRanges();
     void version_data();
     void version();
     void usageErrors_data();
@@ -125,6 +126,20 @@ void tst_GalleryCli::help()
     QVERIFY(!QFileInfo::exists(FDest));
 }
 
+void tst_GalleryCli::helpShowsDefaultsAndRanges()
+{
+    const ToolRun run = Run({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(
+                 "      --thumb-size WxH   box the thumbnails are fitted into (120x120; 10..9999)\n"
+                 "      --thumb-quality N  JPEG quality of the thumbnails (70; 10..100)\n"
+                 "      --resize WxH       fit the photos into this box (10..9999) as JPEG files;\n"
+                 "                         without it the photos are copied unchanged\n"
+                 "      --photo-quality N  JPEG quality of resized photos (80; 10..100)\n"
+                 "      --columns N        thumbnails per row of the index page (3; 1..99)\n"),
+             qPrintable(run.out));
+}
+
 void tst_GalleryCli::version_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -154,6 +169,8 @@ void tst_GalleryCli::usageErrors_data()
     QTest::newRow("missing value") << QStringList{"--dest"} << "--dest wants a value";
     QTest::newRow("size without x") << QStringList{"--thumb-size", "120"} << "--thumb-size wants WIDTHxHEIGHT";
     QTest::newRow("size too small") << QStringList{"--thumb-size", "9x120"} << "--thumb-size wants WIDTHxHEIGHT";
+    QTest::newRow("size too large") << QStringList{"--resize", "800x10000"}
+                                    << "--resize wants WIDTHxHEIGHT, each from 10 to 9999, not \"800x10000\"";
     QTest::newRow("quality too high") << QStringList{"--thumb-quality", "101"} << "--thumb-quality wants a whole number from 10 to 100";
     QTest::newRow("no columns") << QStringList{"--columns", "0"} << "--columns wants a whole number from 1 to 99";
     QTest::newRow("mode") << QStringList{"--mode", "all"} << "--mode wants update, thumbs or photos";

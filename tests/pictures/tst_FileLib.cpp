@@ -2,6 +2,7 @@
 #include "AppError.h"
 #include "FileLib.h"
 #include "TestFiles.h"
+#include "TextUtils.h"
 
 // Qt
 #include <QDir>
