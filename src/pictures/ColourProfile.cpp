@@ -10,6 +10,7 @@
 // Std
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -155,7 +156,7 @@ enum class Purpose { Rgb, Cmyk, CmykInverted };
 
 // Colours spread over the whole cube, the ramps of each primary and the
 // greys: a transform that leaves all of them as they are is taken to leave
-// every colour as it is.
+// every colour as it is (an sRGB profile), and is never applied.
 const std::vector<uchar> &IdentitySamples()
 {
     static const std::vector<uchar> samples = [] {
@@ -240,7 +241,12 @@ EntryPtr BuildEntry(const QByteArray &profile, Purpose purpose)
         std::vector<uchar> converted(samples.size());
         const auto pixels = cmsUInt32Number(samples.size() / 3);
         cmsDoTransform(entry->Transform, samples.data(), converted.data(), pixels);
-        entry->Identity = converted == samples;
+        // One level up or down is rounding between two descriptions of sRGB
+        // (the common HP sRGB profile and Little CMS's own differ that much
+        // in dark channels of saturated colours), not a colour change:
+        // converting would only cost time and add noise to the picture.
+        entry->Identity = std::equal(samples.begin(), samples.end(), converted.begin(),
+                                     [](int a, int b) { return std::abs(a - b) <= 1; });
     }
     return entry;
 }

@@ -50,8 +50,9 @@ public:
 
     // False when the profile was empty, broken or of the wrong colour space.
     bool IsValid() const;
-    // True when the conversion leaves every colour as it is (an sRGB
-    // profile): then Convert need not be called at all.
+    // True when the conversion leaves every colour as it is, give or take
+    // one level of rounding (an sRGB profile): then Convert is not called at
+    // all and the bytes stay exactly as they are.
     bool IsIdentity() const;
 
     // Converts height rows of width pixels. The buffers may be the same one

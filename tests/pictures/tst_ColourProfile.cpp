@@ -149,6 +149,7 @@ private slots:
     void jpegChunks();
     void bmpProfile_data();
     void bmpProfile();
+    void srgbLeavesBytes_data();
     void srgbLeavesBytes();
     void wideGamutMatchesLittleCms();
     void unusableProfileLeavesPicture_data();
@@ -252,15 +253,30 @@ void tst_ColourProfile::bmpProfile()
     QCOMPARE(BmpIccProfile(bmp), profile);
 }
 
+void tst_ColourProfile::srgbLeavesBytes_data()
+{
+    QTest::addColumn<QString>("file");  // empty: Little CMS's own sRGB profile
+
+    QTest::newRow("Little CMS") << QString();
+    // Profiles that differ from Little CMS's sRGB by one level in places.
+    QTest::newRow("HP sRGB") << "jpeg/pillow/pil_sample_rgb.jpg";
+    QTest::newRow("sRGB2014") << "jpeg/libjpeg-turbo/monkey12.jpg";
+}
+
 void tst_ColourProfile::srgbLeavesBytes()
 {
+    QFETCH(QString, file);
+    if (!file.isEmpty() && !HaveCorpus())
+        QSKIP("no corpus");
+    const QByteArray profile = file.isEmpty() ? SrgbProfile() : JpegIccProfile(ReadAll(CorpusDir() + '/' + file));
+    QVERIFY(!profile.isEmpty());
     // Every value of every channel, and mixtures.
     QByteArray pixels;
     for (int v = 0; v < 256; ++v)
         pixels += Bytes({v, (v * 7) & 0xFF, (v * 13 + 5) & 0xFF, v, v, v});
     QImage image = Picture(pixels, 17);
     const QImage before = image.copy();
-    QVERIFY(ConvertToSrgb(image, SrgbProfile()));
+    QVERIFY(ConvertToSrgb(image, profile));
     QCOMPARE(image, before);
 }
 
