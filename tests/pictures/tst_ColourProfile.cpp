@@ -204,8 +204,9 @@ void tst_ColourProfile::jpegChunks_data()
     QTest::newRow("out of order, fill bytes")
         << kSoi + Chunk(2, 2, "def") + Bytes({0xFF}) + Chunk(1, 2, "abc") + kSof + kSos << QByteArray("abcdef");
     QTest::newRow("after start of scan") << kSoi + kSof + kSos + Chunk(1, 1, "abc") << QByteArray();
-    QTest::newRow("counts disagree") << kSoi + Chunk(1, 2, "abc") + Chunk(2, 3, "def") + kSos << QByteArray();
-    QTest::newRow("sequence 0") << kSoi + Chunk(0, 1, "abc") + kSos << QByteArray();
+    QTest::newRow("counts disagree")
+        << kSoi + Chunk(1, 2, "abc") + Chunk(2, 2, "def") + Chunk(3, 3, "ghi") + kSos << QByteArray();
+    QTest::newRow("sequence 0") << kSoi + Chunk(0, 1, "xyz") + Chunk(1, 1, "abc") + kSos << QByteArray();
     QTest::newRow("sequence past count") << kSoi + Chunk(1, 2, "abc") + Chunk(3, 2, "def") + kSos << QByteArray();
     QTest::newRow("count 0") << kSoi + Chunk(1, 0, "abc") + kSos << QByteArray();
     QTest::newRow("duplicate") << kSoi + Chunk(1, 2, "abc") + Chunk(1, 2, "abc") + Chunk(2, 2, "d") + kSos
