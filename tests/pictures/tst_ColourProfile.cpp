@@ -152,6 +152,7 @@ private slots:
     void srgbLeavesBytes_data();
     void srgbLeavesBytes();
     void wideGamutMatchesLittleCms();
+    void largePictureMatchesLittleCms();
     void unusableProfileLeavesPicture_data();
     void unusableProfileLeavesPicture();
     void cacheKeepsProfilesApart();
@@ -291,6 +292,25 @@ void tst_ColourProfile::wideGamutMatchesLittleCms()
     QVERIFY(converted != kSamples);
     // Adobe RGB's pure green lies outside sRGB: it is clipped to sRGB's.
     QCOMPARE(converted.mid(3, 3), Bytes({0, 255, 0}));
+}
+
+void tst_ColourProfile::largePictureMatchesLittleCms()
+{
+    // Large enough to be shared out over threads; every row differs, and
+    // the rows (1001 pixels) are padded.
+    QImage image(1001, 2301, QImage::Format_BGR888);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width() * 3; ++x)
+            image.scanLine(y)[x] = uchar(x * 7 + y * 13);
+    QByteArray pixels;
+    for (int y = 0; y < image.height(); ++y)
+        pixels.append(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 3);
+    const QByteArray adobe = RgbProfile();
+    const QByteArray expected = Reference(adobe, pixels, TYPE_BGR_8);
+    QVERIFY(ConvertToSrgb(image, adobe));
+    for (int y = 0; y < image.height(); ++y)
+        QVERIFY2(memcmp(image.constScanLine(y), expected.constData() + y * image.width() * 3, image.width() * 3) == 0,
+                 qPrintable(QString("row %1").arg(y)));
 }
 
 void tst_ColourProfile::unusableProfileLeavesPicture_data()
