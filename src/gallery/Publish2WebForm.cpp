@@ -42,10 +42,6 @@
 
 namespace {
 
-const QString kDragFormat = QStringLiteral("application/x-tamsel-photo-item");
-
-constexpr int kPreviewWidth = 150;
-constexpr int kPreviewHeight = 189;
 // Distance from the list's top and bottom within which a drag scrolls it.
 constexpr int kDragScrollMargin = 20;
 // How often a drag held near an edge scrolls the list by one more line.
@@ -94,140 +90,6 @@ private:
 };
 
 } // namespace
-
-// TPhotoListView
-
-TPhotoListView::TPhotoListView(QWidget *parent)
-    : QListWidget(parent)
-{
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setDragEnabled(true);
-    setAcceptDrops(true);
-    setDropIndicatorShown(false);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-}
-
-QListWidgetItem *TPhotoListView::DropTarget() const
-{
-    return FDropTarget.isValid() ? itemFromIndex(FDropTarget) : nullptr;
-}
-
-bool TPhotoListView::IsOwnDrag(const QDropEvent *event) const
-{
-    return FDragging && event->mimeData() && event->mimeData()->hasFormat(kDragFormat);
-}
-
-void TPhotoListView::startDrag(Qt::DropActions)
-{
-    if (selectedItems().isEmpty())
-        return;
-    // No drag image: only the drag cursor shows.
-    auto *drag = new QDrag(this);
-    auto *data = new QMimeData;
-    data->setData(kDragFormat, QByteArray::number(currentRow()));
-    drag->setMimeData(data);
-
-    FDragging = true;
-    FDropTarget = QPersistentModelIndex();
-    if (OnStartDrag)
-        OnStartDrag();
-    if (RunDrag) {
-        RunDrag(drag);
-        drag->deleteLater();
-    } else {
-        drag->exec(Qt::MoveAction, Qt::MoveAction);
-    }
-    FDragging = false;
-    FDropTarget = QPersistentModelIndex();
-    viewport()->update();
-    if (OnEndDrag)
-        OnEndDrag();
-}
-
-bool TPhotoListView::AcceptOwnDrag(QDropEvent *event) const
-{
-    if (!IsOwnDrag(event)) {
-        event->ignore();
-        return false;
-    }
-    event->setDropAction(Qt::MoveAction);
-    event->accept();
-    return true;
-}
-
-void TPhotoListView::dragEnterEvent(QDragEnterEvent *event)
-{
-    AcceptOwnDrag(event);
-}
-
-void TPhotoListView::dragMoveEvent(QDragMoveEvent *event)
-{
-    if (!AcceptOwnDrag(event))
-        return;
-    const QPoint pos = event->position().toPoint();
-    const QModelIndex target = indexAt(pos);
-    if (target != FDropTarget) {
-        FDropTarget = target;
-        viewport()->update();
-    }
-    if (OnDragOver)
-        OnDragOver(pos);
-}
-
-void TPhotoListView::dragLeaveEvent(QDragLeaveEvent *event)
-{
-    // Only the highlight goes; the dialog keeps the item last seen.
-    FDropTarget = QPersistentModelIndex();
-    viewport()->update();
-    event->accept();
-    if (FDragging && OnDragLeave)
-        OnDragLeave();
-}
-
-void TPhotoListView::dropEvent(QDropEvent *event)
-{
-    // The move itself is made when the drag has ended.
-    AcceptOwnDrag(event);
-}
-
-void TPhotoListView::paintEvent(QPaintEvent *event)
-{
-    QListWidget::paintEvent(event);
-    if (!FDragging || !FDropTarget.isValid())
-        return;
-    QPainter painter(viewport());
-    QColor highlight = palette().color(QPalette::Highlight);
-    highlight.setAlpha(96);
-    painter.fillRect(visualRect(FDropTarget), highlight);
-}
-
-// TPreviewBox
-
-TPreviewBox::TPreviewBox(const QImage &bitmap, QWidget *parent)
-    : QWidget(parent)
-    , FBitmap(bitmap)
-{
-    setFixedSize(kPreviewWidth, kPreviewHeight);
-}
-
-void TPreviewBox::paintEvent(QPaintEvent *)
-{
-    if (FBitmap.isNull())
-        return;
-    QPainter painter(this);
-    painter.drawImage(QPoint((width() - FBitmap.width()) / 2, 0), FBitmap);
-}
-
-// TDropDownComboBox
-
-void TDropDownComboBox::showPopup()
-{
-    if (OnDropDown)
-        OnDropDown();
-    QComboBox::showPopup();
-}
 
 // TfrmPublish2Web
 
@@ -581,7 +443,7 @@ void TfrmPublish2Web::UpdatePreview()
     QListWidgetItem *shown = DragItem() ? DragItem() : selected;
     QImage bitmap;
     try {
-        LoadFittedBitmap(shown->text(), bitmap, kPreviewWidth, kPreviewHeight, true);
+        LoadFittedBitmap(shown->text(), bitmap, TPreviewBox::kWidth, TPreviewBox::kHeight, true);
     } catch (...) {
         // Never leave the picture of another photo under this one's name.
         FPreview = QImage();
