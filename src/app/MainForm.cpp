@@ -54,11 +54,9 @@ constexpr int kMaxReadFolderIndex = 30;
 // Toolbar pictures, drawn rather than shipped.
 enum class Glyph { Open, Copy, Move, Gallery, Search };
 
-QIcon MakeIcon(Glyph glyph)
+// Draws a toolbar picture in a 24 x 24 box.
+void DrawGlyph(QPainter &p, Glyph glyph)
 {
-    QPixmap pixmap(24, 24);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     const QColor ink(0x2d, 0x3e, 0x50);
     p.setPen(QPen(ink, 1.5));
@@ -102,7 +100,23 @@ QIcon MakeIcon(Glyph glyph)
         p.drawLine(QPointF(14, 14), QPointF(21, 21));
         break;
     }
-    return QIcon(pixmap);
+}
+
+QIcon MakeIcon(Glyph glyph)
+{
+    // Drawn for ordinary screens and for screens that scale by 2, so that
+    // the toolbar stays crisp on both.
+    QIcon icon;
+    for (const int ratio : {1, 2}) {
+        QPixmap pixmap(24 * ratio, 24 * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        DrawGlyph(p, glyph);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace

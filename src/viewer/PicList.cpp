@@ -15,6 +15,7 @@
 // Std
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -41,6 +42,13 @@ TPicList::TPicList(QWidget *owner)
 }
 
 TPicList::~TPicList() = default;
+
+int DevicePixels(int logical, qreal ratio)
+{
+    if (ratio == 1 || logical <= 0)
+        return logical;
+    return int(std::floor(logical * ratio));
+}
 
 void TPicList::SetPaintEnable(bool value)
 {
@@ -146,9 +154,15 @@ void TPicList::UpdateImage()
         FBitmap = QImage();
         repaint();
         ++FLoadCount;
+        // On a screen that scales (a device pixel ratio above 1) the picture
+        // is fitted into the area's device pixels and drawn 1:1 on them, so
+        // it is not blown up from logical pixels; the scale shown is then
+        // relative to device pixels too.
+        const qreal ratio = devicePixelRatioF();
         try {
-            ReadPicture(FFiles.at(FItemIndex), FBitmap, width() - 6, height() - 6,
-                        FImageWidth, FImageHeight, FImageScale);
+            ReadPicture(FFiles.at(FItemIndex), FBitmap, DevicePixels(width() - 6, ratio),
+                        DevicePixels(height() - 6, ratio), FImageWidth, FImageHeight, FImageScale);
+            FBitmap.setDevicePixelRatio(ratio);
         } catch (const AppError &e) {
             FBitmap = QImage();
             FImageScale = e.message();
@@ -178,12 +192,20 @@ void TPicList::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!FBitmap.isNull()) {
-        // Integer division toward zero: a bitmap larger than the area is
-        // cropped evenly on both sides.
+    if (FBitmap.isNull())
+        return;
+    // Integer division toward zero: a bitmap larger than the area is cropped
+    // evenly on both sides.
+    const qreal ratio = FBitmap.devicePixelRatio();
+    if (ratio == 1) {
         painter.drawImage(QPoint((width() - FBitmap.width()) / 2, (height() - FBitmap.height()) / 2),
                           FBitmap);
+        return;
     }
+    // Centred in device pixels, so that the picture starts on a whole one.
+    const int x = (DevicePixels(width(), ratio) - FBitmap.width()) / 2;
+    const int y = (DevicePixels(height(), ratio) - FBitmap.height()) / 2;
+    painter.drawImage(QPointF(x / ratio, y / ratio), FBitmap);
 }
 
 void TPicList::showEvent(QShowEvent *event)

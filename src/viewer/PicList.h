@@ -72,3 +72,7 @@ private:
     int FLoadCount = 0;
     bool FUpdatePending = false;
 };
+
+// A length in logical pixels as whole device pixels at a device pixel ratio
+// (rounded down; the length itself at ratio 1 or below 1 pixel).
+int DevicePixels(int logical, qreal ratio);

@@ -291,6 +291,9 @@ void tst_MainForm::toolBarAsDesigned()
     QCOMPARE(acts.at(2), w.form.acnCopyToFolder);
     QCOMPARE(acts.at(3), w.form.acnMoveToFolder);
     QCOMPARE(acts.at(5), w.form.acnPublishToWeb);
+    // Each picture is drawn for screens that scale by 2 as well.
+    for (QAction *a : {w.form.acnOpen, w.form.acnCopyToFolder, w.form.acnMoveToFolder, w.form.acnPublishToWeb})
+        QCOMPARE(a->icon().availableSizes(), (QList<QSize>{QSize(24, 24), QSize(48, 48)}));
 }
 
 void tst_MainForm::startWithFile()
