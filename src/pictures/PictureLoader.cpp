@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "Bitmap.h"
 #include "BmpDecoder.h"
+#include "ColourProfile.h"
 #include "ExifOrientation.h"
 #include "IcoDecoder.h"
 #include "ImageResize.h"
@@ -136,6 +137,7 @@ TPicture TPicture::Load(const QString &fileName)
     switch (picture.FFormat) {
     case PictureFormat::Bitmap:
         picture.FImage = ToBitmap24(DecodeBmp(data));
+        ConvertToSrgb(picture.FImage, BmpIccProfile(data));
         break;
     case PictureFormat::Icon:
         picture.FImage = ToBitmap24(DecodeIco(data));
@@ -146,6 +148,7 @@ TPicture TPicture::Load(const QString &fileName)
         break;
     case PictureFormat::Jpeg: {
         picture.FOrientation = TurnByOrientation() ? JpegOrientation(data) : 1;
+        picture.FProfile = JpegIccProfile(data);
         picture.FJpeg = std::make_unique<JpegDecoder>(std::move(data));
         const QSize shown = Turned(QSize(picture.FJpeg->Width(), picture.FJpeg->Height()), picture.FOrientation);
         picture.FWidth = shown.width();
@@ -163,31 +166,35 @@ QSize TPicture::JpegScaledSize(int denom) const
     return FJpeg ? Turned(FJpeg->ScaledSize(denom), FOrientation) : QSize(FWidth, FHeight);
 }
 
+QImage TPicture::Finished(QImage stored) const
+{
+    // Colours before turning: both work pixel by pixel, and the conversion
+    // runs on the bitmap as it was scaled, the fewest pixels there are.
+    if (!FProfile.isEmpty())
+        ConvertToSrgb(stored, FProfile);
+    return OrientedImage(stored, FOrientation);
+}
+
 QImage TPicture::ToBitmap(int jpegDenom, bool fastIdct) const
 {
     if (FJpeg)
-        return OrientedImage(FJpeg->Decode(jpegDenom, fastIdct), FOrientation);
+        return Finished(FJpeg->Decode(jpegDenom, fastIdct));
     return FImage;
 }
 
 QImage TPicture::ToBilinearBitmap(QSize size, int jpegDenom, bool fastIdct) const
 {
-    if (FJpeg && FOrientation != 1) {
+    if (FJpeg) {
         // Scaled as stored, then turned: the pixels are the same as turning
         // first, only moved.
         const QSize stored = Turned(size, FOrientation);
         QImage result = NewBitmap(stored.width(), stored.height());
         ScalingTarget target(result);
         FJpeg->DecodeRows(jpegDenom, fastIdct, target);
-        return OrientedImage(result, FOrientation);
+        return Finished(std::move(result));
     }
     QImage result = NewBitmap(size.width(), size.height());
-    if (FJpeg) {
-        ScalingTarget target(result);
-        FJpeg->DecodeRows(jpegDenom, fastIdct, target);
-    } else {
-        BilinearResize(FImage, result);
-    }
+    BilinearResize(FImage, result);
     return result;
 }
 

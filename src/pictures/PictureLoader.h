@@ -25,7 +25,9 @@ void SetTurnByOrientation(bool on);
 // only, so that the caller can choose the decoding scale first; every other
 // format is decoded at once. A JPEG with an EXIF orientation tag is turned
 // upright (see TurnByOrientation): its sizes and bitmaps are those of the
-// turned picture.
+// turned picture. A JPEG or bitmap with an embedded colour profile gives
+// its bitmaps in sRGB (untagged and sRGB pictures keep their bytes; a
+// profile that cannot be used leaves the colours as stored).
 class TPicture
 {
 public:
@@ -58,10 +60,13 @@ public:
 
 private:
     TPicture();
+    // A JPEG's bitmap as decoded, in sRGB and upright.
+    QImage Finished(QImage stored) const;
     PictureFormat FFormat = PictureFormat::Bitmap;
     int FWidth = 0;
     int FHeight = 0;
     int FOrientation = 1;                 // the EXIF tag to apply (JPEG)
+    QByteArray FProfile;                  // the JPEG's colour profile, if any
     QImage FImage;                        // every format but JPEG
     std::unique_ptr<JpegDecoder> FJpeg;   // JPEG
 };

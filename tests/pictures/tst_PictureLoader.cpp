@@ -1,6 +1,7 @@
 // Local
 #include "AppError.h"
 #include "BmpDecoder.h"
+#include "ColourProfile.h"
 #include "ExifOrientation.h"
 #include "IcoDecoder.h"
 #include "ImageResize.h"
@@ -15,6 +16,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+// Little CMS, to make profiles
+#include <lcms2.h>
 
 // libjpeg's message numbers
 #include <cstdio>
@@ -42,6 +46,36 @@ QByteArray Tagged(const QByteArray &jpeg, int orientation)
     return jpeg.left(2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + block + jpeg.mid(2);
 }
 
+// The JPEG with a colour profile in one APP2 chunk.
+QByteArray WithProfile(const QByteArray &jpeg, const QByteArray &profile)
+{
+    const QByteArray chunk = QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
+    const int length = int(chunk.size()) + 2;
+    return jpeg.left(2) + "\xFF\xE2" + char(length >> 8) + char(length & 0xFF) + chunk + jpeg.mid(2);
+}
+
+QByteArray SavedProfile(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+// A wide-gamut matrix profile: Adobe RGB's primaries and gamma 2.2.
+QByteArray WideGamutProfile()
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *curve = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *curves[3] = {curve, curve, curve};
+    const QByteArray bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
 } // namespace
 
 class tst_PictureLoader : public QObject
@@ -62,6 +96,7 @@ private slots:
     void failureResetsSizeOnly();
     void orientationTurnsThePicture_data();
     void orientationTurnsThePicture();
+    void colourProfileGivesSrgb();
 
 private:
     QTemporaryDir FDir;
@@ -319,6 +354,41 @@ void tst_PictureLoader::orientationTurnsThePicture()
     ReadPicture(plainFile, stored, 1000, 1000, w, h, scale);
     QCOMPARE(QSize(w, h), QSize(300, 200));
     QCOMPARE(off, stored);
+}
+
+void tst_PictureLoader::colourProfileGivesSrgb()
+{
+    const QByteArray plain = EncodeJpeg(DetailedPicture(300, 200), 90);
+    QByteArray broken = WideGamutProfile();
+    broken[3] = char(broken[3] + 1);    // its size field no longer fits
+    const struct
+    {
+        const char *name;
+        QByteArray profile;
+        bool converted;
+    } rows[] = {{"wide", WideGamutProfile(), true},
+                {"srgb", SavedProfile(cmsCreate_sRGBProfile()), false},
+                {"broken", broken, false}};
+    const QString plainFile = FDir.filePath(QStringLiteral("plain.jpg"));
+    WriteFile(plainFile, plain);
+    for (const auto &row : rows) {
+        const QString file = FDir.filePath(QStringLiteral("%1.jpg").arg(row.name));
+        WriteFile(file, WithProfile(plain, row.profile));
+        // A box the picture fits (decoded as it is) and one it is scaled into.
+        for (const QSize box : {QSize(1000, 1000), QSize(120, 100)}) {
+            QImage stored, shown;
+            int w = 0, h = 0;
+            QString scale;
+            ReadPicture(plainFile, stored, box.width(), box.height(), w, h, scale);
+            ReadPicture(file, shown, box.width(), box.height(), w, h, scale);
+            QImage expected = stored;
+            if (row.converted) {
+                QVERIFY(ConvertToSrgb(expected, row.profile));
+                QVERIFY2(expected != stored, row.name);
+            }
+            QVERIFY2(shown == expected, row.name);
+        }
+    }
 }
 
 QTEST_MAIN(tst_PictureLoader)
