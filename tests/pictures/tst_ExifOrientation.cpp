@@ -94,7 +94,7 @@ void tst_ExifOrientation::hostileBlocks_data()
                                                 + QByteArray("\x12\x01\x03\0\x01\0\0\0\x09\0\0\0", 12)) << 1;
     QTest::newRow("wrong type") << exif(header + QByteArray("\x01\0", 2)
                                         + QByteArray("\x12\x01\x04\0\x01\0\0\0\x06\0\0\0", 12)) << 1;
-    QTest::newRow("segment longer than the file") << QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0" "Exif\0\0II", 16) << 1;
+    QTest::newRow("segment longer than the file") << QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0" "Exif\0\0II", 14) << 1;
     QTest::newRow("only SOI") << QByteArray("\xFF\xD8", 2) << 1;
     QTest::newRow("empty") << QByteArray() << 1;
     // A block after the first scan belongs to no picture header.
