@@ -627,23 +627,28 @@ TMetaBrush TMetaEngine::PatternBrush(const QImage &pattern, bool mono)
 
 void TMetaEngine::StoreObject(quint32 index, TMetaObject object)
 {
+    ++FObjectsMade;
     if (index == 0 || index >= kMaxObjects)
         return;
+    for (quint32 i = quint32(FObjects.size()); i < index; ++i)
+        FFreeSlots.insert(i);
     if (index >= FObjects.size())
         FObjects.resize(index + 1);
+    FFreeSlots.erase(index);
     FObjects[index] = std::move(object);
 }
 
+// The free slots are kept in order, so that a file of many objects created
+// and deleted does not search the whole table for each new one.
 void TMetaEngine::AddObject(TMetaObject object)
 {
-    for (auto &slot : FObjects) {
-        if (std::holds_alternative<std::monostate>(slot)) {
-            slot = std::move(object);
-            return;
-        }
-    }
-    if (qint64(FObjects.size()) < kMaxObjects)
+    ++FObjectsMade;
+    if (!FFreeSlots.empty()) {
+        FObjects[*FFreeSlots.begin()] = std::move(object);
+        FFreeSlots.erase(FFreeSlots.begin());
+    } else if (qint64(FObjects.size()) < kMaxObjects) {
         FObjects.push_back(std::move(object));
+    }
 }
 
 const TMetaObject *TMetaEngine::Object(quint32 index) const
@@ -712,8 +717,10 @@ void TMetaEngine::SelectStockObject(quint32 id)
 
 void TMetaEngine::DeleteObject(quint32 index)
 {
-    if (index < FObjects.size())
+    if (index < FObjects.size() && !std::holds_alternative<std::monostate>(FObjects[index])) {
         FObjects[index] = std::monostate();
+        FFreeSlots.insert(index);
+    }
 }
 
 void TMetaEngine::SelectPalette(quint32 index)

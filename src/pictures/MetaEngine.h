@@ -19,6 +19,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <set>
 #include <variant>
 #include <vector>
 
@@ -29,14 +30,22 @@
 // world transform, window and viewport, and finally from the metafile's
 // device units onto canvas pixels.
 
-// Thrown inside a player to end the drawing: a damaged record or the work
-// limit. What was drawn before stays.
+// Thrown inside a player to end the drawing: a work limit is reached. What
+// was drawn before stays.
 struct TMetaStop
 {
 };
 
-// Little-endian reads from one record. A read outside the record ends the
-// drawing, so a reader never looks past what the file holds.
+// Thrown inside a player when a record whose size is sound holds contents
+// that cannot be used (a count or offset beyond the record, data that does
+// not hold together). The record is skipped and drawing goes on with the
+// next one; an object it would have made takes its slot as a TMetaEmpty.
+struct TMetaBadRecord
+{
+};
+
+// Little-endian reads from one record. A read outside the record makes the
+// record bad (TMetaBadRecord), so a reader never looks past what it holds.
 class TMetaBytes
 {
 public:
@@ -50,7 +59,7 @@ public:
     void Need(qint64 offset, qint64 count) const
     {
         if (!Has(offset, count))
-            throw TMetaStop();
+            throw TMetaBadRecord();
     }
 
     quint8 U8(qint64 off) const { Need(off, 1); return quint8(FData[off]); }
@@ -134,7 +143,16 @@ struct TMetaRegion
     bool DeviceUnits = false;
 };
 
-using TMetaObject = std::variant<std::monostate, TMetaPen, TMetaBrush, TMetaFont, TMetaPalette, TMetaRegion>;
+// What a record that should have made an object leaves in its slot when its
+// contents could not be used: the slot is taken (so later objects keep their
+// indexes) and selecting it changes nothing.
+struct TMetaEmpty
+{
+};
+
+// std::monostate marks a free slot.
+using TMetaObject =
+    std::variant<std::monostate, TMetaPen, TMetaBrush, TMetaFont, TMetaPalette, TMetaRegion, TMetaEmpty>;
 
 // One text output: reference point, text, ExtTextOut options, optional
 // rectangle and per-character advances (logical units).
@@ -245,6 +263,8 @@ public:
     static TMetaBrush PatternBrush(const QImage &pattern, bool mono);
     void StoreObject(quint32 index, TMetaObject object);   // EMF: at a given index
     void AddObject(TMetaObject object);                   // WMF: the lowest free index
+    // How many objects the records have stored or added so far.
+    qint64 ObjectsMade() const { return FObjectsMade; }
     void SelectObject(quint32 index);
     void SelectStockObject(quint32 id);
     void DeleteObject(quint32 index);
@@ -440,6 +460,8 @@ private:
     TDcState FState;
     std::vector<TDcState> FSaved;
     std::vector<TMetaObject> FObjects;
+    std::set<quint32> FFreeSlots;   // free slots below FObjects.size()
+    qint64 FObjectsMade = 0;
 
     QTransform FTransform;          // logical -> canvas
     QTransform FInverse;

@@ -187,8 +187,10 @@ private slots:
     void textAlignment();
     void textBackgroundAndRotation();
     void symbolFontDrawsGreek();
-    void damagedRecordKeepsEarlierDrawing_data();
-    void damagedRecordKeepsEarlierDrawing();
+    void damagedRecords_data();
+    void damagedRecords();
+    void badObjectRecordEmptiesItsIndex_data();
+    void badObjectRecordEmptiesItsIndex();
     void workLimitEndsTheDrawing();
 };
 
@@ -475,10 +477,13 @@ void tst_EmfReader::symbolFontDrawsGreek()
     QCOMPARE(render(QStringLiteral("Symbol"), QString(QChar(0xF061))), symbol);
 }
 
-// A damaged record ends the drawing; what came before stays.
-void tst_EmfReader::damagedRecordKeepsEarlierDrawing_data()
+// A record size that does not fit the file, or a work limit, ends the
+// drawing; what came before stays. A record of sound size whose contents
+// cannot be used is skipped, and drawing goes on after it.
+void tst_EmfReader::damagedRecords_data()
 {
     QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("drawnAfter");
     const Emf before = RedFill().Rectangle(0, 0, 20, 20);
     QByteArray huge;
     Put32(huge, 43);
@@ -500,30 +505,56 @@ void tst_EmfReader::damagedRecordKeepsEarlierDrawing_data()
     Put32(region, 0x40000000);
     Put32(region, 5);
     auto after = [](Emf e) { return e.Rectangle(40, 40, 60, 60).Finish(); };
-    QTest::newRow("size beyond the file") << after(Emf(before).Bytes(huge));
-    QTest::newRow("unaligned size") << after(Emf(before).Bytes(unaligned));
-    QTest::newRow("zero size") << after(Emf(before).Bytes(zero));
-    QTest::newRow("point count") << after(Emf(before).Raw(86, points));
-    QTest::newRow("text length") << after(Emf(before).Raw(EXTTEXTOUTW, text));
-    QTest::newRow("region size") << after(Emf(before).Raw(EXTSELECTCLIPRGN, region));
+    QTest::newRow("size beyond the file") << after(Emf(before).Bytes(huge)) << false;
+    QTest::newRow("unaligned size") << after(Emf(before).Bytes(unaligned)) << false;
+    QTest::newRow("zero size") << after(Emf(before).Bytes(zero)) << false;
+    QTest::newRow("point count") << after(Emf(before).Raw(86, points)) << true;
+    QTest::newRow("text length") << after(Emf(before).Raw(EXTTEXTOUTW, text)) << true;
+    QTest::newRow("region size") << after(Emf(before).Raw(EXTSELECTCLIPRGN, region)) << true;
     Emf saves(before);
     for (int i = 0; i < 5000; ++i)
         saves.Rec(SAVEDC, {});
-    QTest::newRow("saved states without end") << after(saves);
+    QTest::newRow("saved states without end") << after(saves) << false;
     QByteArray cheap;    // one record that changes nothing, past the record limit
     Put32(cheap, 18);
     Put32(cheap, 12);
     Put32(cheap, 1);
-    QTest::newRow("too many records") << after(Emf(before).Bytes(cheap.repeated(4000001)));
-    QTest::newRow("no end record") << Emf(before).Finish(false);
+    QTest::newRow("too many records") << after(Emf(before).Bytes(cheap.repeated(4000001))) << false;
+    QTest::newRow("no end record") << Emf(before).Finish(false) << false;
+
+    // Every kind of record the reader plays, without its parameters.
+    for (const quint32 type : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 17, 18, 19, 20, 21, 22, 24, 25, 26,
+                               27, 29, 30, 31, 32, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49,
+                               50, 51, 53, 54, 55, 56, 57, 58, 67, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82,
+                               83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 95, 96, 97, 108, 114, 116, 118, 120})
+        QTest::newRow(qPrintable(QStringLiteral("empty record %1").arg(type))) << after(Emf(before).Raw(type, {})) << true;
 }
 
-void tst_EmfReader::damagedRecordKeepsEarlierDrawing()
+void tst_EmfReader::damagedRecords()
 {
     QFETCH(QByteArray, file);
+    QFETCH(bool, drawnAfter);
     const QImage image = Render(file);
     QCOMPARE(At(image, 10, 10), kRed);
-    QCOMPARE(At(image, 50, 50), kWhite);
+    QCOMPARE(At(image, 50, 50), drawnAfter ? kRed : kWhite);
+}
+
+// An object record whose contents cannot be used leaves an empty object at
+// its index: selecting it changes nothing, and the object that was there
+// before is gone.
+void tst_EmfReader::badObjectRecordEmptiesItsIndex_data()
+{
+    QTest::addColumn<quint32>("type");
+    for (const quint32 type : {38u, 39u, 49u, 82u, 93u, 94u, 95u})
+        QTest::newRow(qPrintable(QString::number(type))) << type;
+}
+
+void tst_EmfReader::badObjectRecordEmptiesItsIndex()
+{
+    QFETCH(quint32, type);
+    const QImage image = Render(RedFill().Brush(2, 0, Rgb(0, 0, 255)).Rec(type, {2}).Select(2)
+                                    .Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(image, 50, 50), kRed);
 }
 
 // Drawing is bounded: after many covers of the whole picture the rest of
