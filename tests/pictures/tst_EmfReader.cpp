@@ -181,6 +181,8 @@ class tst_EmfReader : public QObject
     Q_OBJECT
 
 private slots:
+    void naturalSizeIsTheFrame_data();
+    void naturalSizeIsTheFrame();
     void pixels_data();
     void pixels();
     void textAlignment_data();
@@ -193,6 +195,29 @@ private slots:
     void badObjectRecordEmptiesItsIndex();
     void workLimitEndsTheDrawing();
 };
+
+// An A4 page drawn by a 1200 dpi printer (frame 296.99 x 209.99 mm): the
+// picture is the frame at 96 dpi, rounded, whatever the mapping mode, and a
+// rectangle over the whole page fills it.
+void tst_EmfReader::naturalSizeIsTheFrame_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const Emf page(QRect(QPoint(0, 0), QPoint(29699, 20999)), QSize(10205, 13181), QSize(216, 279));
+    QTest::newRow("low metric")
+        << RedFill(Emf(page).Rec(SETMAPMODE, {2})).Rectangle(0, 0, 2970, -2100).Finish();
+    QTest::newRow("anisotropic")
+        << RedFill(Emf(page).Rec(SETMAPMODE, {8}).Rec(SETWINDOWEXTEX, {2970, 2100}).Rec(SETVIEWPORTEXTEX, {14032, 9922}))
+               .Rectangle(0, 0, 2970, 2100).Finish();
+    QTest::newRow("device pixels") << RedFill(Emf(page)).Rectangle(0, 0, 14032, 9922).Finish();
+}
+
+void tst_EmfReader::naturalSizeIsTheFrame()
+{
+    QFETCH(QByteArray, file);
+    const QImage image = Render(file);
+    QCOMPARE(image.size(), QSize(1122, 794));
+    QCOMPARE(Ink(image), QRect(0, 0, 1122, 794));
+}
 
 void tst_EmfReader::pixels_data()
 {
