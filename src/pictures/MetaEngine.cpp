@@ -29,6 +29,10 @@ constexpr qint64 kWorkPerCanvas = 64;
 constexpr qint64 kWorkBase = qint64(1) << 26;
 constexpr qint64 kWorkCeiling = qint64(1) << 32;
 
+// The size in pixels beyond which Qt draws glyphs as outlines rather than
+// from images it keeps (QT_MAX_CACHED_GLYPH_SIZE).
+constexpr double kMaxGlyphImageSize = 64;
+
 int ClampRound(double v)
 {
     if (!std::isfinite(v))
@@ -1805,6 +1809,7 @@ TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString tex
     TTextLayout l;
     l.Entry = FontFor(FState.Font, em);
     const QRawFont &raw = l.Entry->Raw;
+    l.Em = em;
     l.K = em / std::max(1, int(std::lround(em)));
     if (FState.Font.Width != 0 && raw.isValid() && raw.averageCharWidth() > 0)
         l.Stretch = std::clamp(std::fabs(FState.Font.Width) * scaleX / (raw.averageCharWidth() * l.K), 0.05, 20.0);
@@ -1866,6 +1871,15 @@ TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString tex
     return l;
 }
 
+// Outlines of glyphs, antialiased as text is.
+void TMetaEngine::FillTextOutlines(const QPainterPath &path)
+{
+    ChargePoints(path.elementCount());
+    FPainter.setRenderHint(QPainter::Antialiasing, true);
+    FPainter.fillPath(path, FState.TextColor);
+    FPainter.setRenderHint(QPainter::Antialiasing, false);
+}
+
 // Draws the laid-out text in its frame (canvas pixels along the baseline,
 // origin at the reference point), starting at x0 on the given baseline.
 void TMetaEngine::DrawTextRun(const TTextLayout &l, const QTransform &frame, double x0, double baseline)
@@ -1876,29 +1890,47 @@ void TMetaEngine::DrawTextRun(const TTextLayout &l, const QTransform &frame, dou
     FPainter.setPen(FState.TextColor);
     FPainter.setBrush(Qt::NoBrush);
     double x = x0;
+    // Qt keeps the glyphs it draws as images, a colour font's at any size and
+    // a fallback font's too: large text drawn that way can take hundreds of
+    // megabytes. Text larger than Qt's own limit for those images is filled
+    // as outlines.
+    const bool outlines = l.Em * std::max(1.0, l.Stretch) > kMaxGlyphImageSize;
     if (l.GlyphRun) {
         QVector<QPointF> positions(n);
         for (qsizetype i = 0; i < n; ++i) {
             positions[i] = QPointF((x + l.Shifts[i]) / unitX, baseline / l.K);
             x += l.Advances[i];
         }
-        QGlyphRun run;
-        run.setRawFont(l.Entry->Raw);
-        run.setGlyphIndexes(l.Glyphs);
-        run.setPositions(positions);
-        FPainter.drawGlyphRun(QPointF(0, 0), run);
+        if (outlines) {
+            QPainterPath path;
+            for (qsizetype i = 0; i < n; ++i)
+                path.addPath(l.Entry->Raw.pathForGlyph(l.Glyphs[i]).translated(positions[i]));
+            FillTextOutlines(path);
+        } else {
+            QGlyphRun run;
+            run.setRawFont(l.Entry->Raw);
+            run.setGlyphIndexes(l.Glyphs);
+            run.setPositions(positions);
+            FPainter.drawGlyphRun(QPointF(0, 0), run);
+        }
     } else {
         // Characters the font lacks: the painter finds another font.
         FPainter.setFont(l.Entry->Font);
+        QPainterPath path;
         for (qsizetype i = 0; i < n; ++i) {
             if (!l.Text[i].isLowSurrogate()) {
                 QString glyph(l.Text[i]);
                 if (l.Text[i].isHighSurrogate() && i + 1 < n)
                     glyph += l.Text[i + 1];
-                FPainter.drawText(QPointF(x / unitX, baseline / l.K), glyph);
+                if (outlines)
+                    path.addText(QPointF(x / unitX, baseline / l.K), l.Entry->Font, glyph);
+                else
+                    FPainter.drawText(QPointF(x / unitX, baseline / l.K), glyph);
             }
             x += l.Advances[i];
         }
+        if (outlines)
+            FillTextOutlines(path);
     }
     // Underline and strike-out run along the whole text.
     const TMetaFont &font = FState.Font;

@@ -444,12 +444,14 @@ private:
         QVector<double> Shifts;     // of characters centred in a wide cell
         double Width = 0;
         double Ascent = 0, Descent = 0;
+        double Em = 0;              // the font's height in canvas pixels
         double K = 1;               // canvas pixels per pixel of the font
         double Stretch = 1;         // the font's width against its natural one
     };
     double TextEm(const TMetaFont &font, double scaleY);
     TTextLayout LayOutText(const TMetaText &t, QString text, double em, double scaleX);
     void DrawTextRun(const TTextLayout &layout, const QTransform &frame, double x0, double baseline);
+    void FillTextOutlines(const QPainterPath &path);
     std::shared_ptr<const TFontCacheEntry> FontFor(const TMetaFont &font, double emPixels);
     QString MapSymbolText(const QString &text) const;
 

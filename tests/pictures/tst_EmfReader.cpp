@@ -3,6 +3,7 @@
 
 // Std
 #include <cstring>
+#include <sys/resource.h>
 
 // Local
 #include "AppError.h"
@@ -181,6 +182,7 @@ class tst_EmfReader : public QObject
     Q_OBJECT
 
 private slots:
+    void hugeTextCostsLittleMemory();
     void naturalSizeIsTheFrame_data();
     void naturalSizeIsTheFrame();
     void pixels_data();
@@ -195,6 +197,28 @@ private slots:
     void badObjectRecordEmptiesItsIndex();
     void workLimitEndsTheDrawing();
 };
+
+// Peak memory of the process so far, in MiB.
+long PeakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// Text 20000 pixels high in characters the font lacks: Qt would keep the
+// fallback fonts' glyphs as images of that size (over 500 MB). It runs
+// first, while the process's peak memory is still low.
+void tst_EmfReader::hugeTextCostsLittleMemory()
+{
+    const QString text = QStringLiteral("\u0915\u0916 \u05D0\u05D1 \u4E00\u4E8C");
+    const QByteArray file = Emf().Rec(SETMAPMODE, {8}).Rec(SETWINDOWEXTEX, {1, 1}).Rec(SETVIEWPORTEXTEX, {1, 2000})
+                                .Raw(EXTCREATEFONTINDIRECTW, Font(1, -10, QStringLiteral("Arial"))).Select(1)
+                                .Raw(EXTTEXTOUTW, Text(0, 0, text)).Finish();
+    const long before = PeakMiB();
+    QCOMPARE(Render(file).size(), QSize(96, 96));
+    QVERIFY2(PeakMiB() - before < 256, qPrintable(QStringLiteral("peak grew by %1 MiB").arg(PeakMiB() - before)));
+}
 
 // An A4 page drawn by a 1200 dpi printer (frame 296.99 x 209.99 mm): the
 // picture is the frame at 96 dpi, rounded, whatever the mapping mode, and a
