@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QGlyphRun>
 #include <QLinearGradient>
+#include <QMutex>
 #include <QPainterPathStroker>
 #include <QStringDecoder>
 
@@ -28,6 +29,14 @@ constexpr int kCoordLimit = 1 << 24;
 constexpr qint64 kWorkPerCanvas = 64;
 constexpr qint64 kWorkBase = qint64(1) << 26;
 constexpr qint64 kWorkCeiling = qint64(1) << 32;
+
+// Text costs more than its area: making a font matches it through
+// fontconfig and opens its file, and a character the font lacks is shaped on
+// its own with a fallback font. They are charged as the pixels they are
+// worth, so that a file of ever new font sizes or of characters no font has
+// cannot keep the renderer busy.
+constexpr qint64 kWorkPerFont = 65536;
+constexpr qint64 kWorkPerFallbackCharacter = 4096;
 
 // The size in pixels beyond which Qt draws glyphs as outlines rather than
 // from images it keeps (QT_MAX_CACHED_GLYPH_SIZE).
@@ -97,7 +106,7 @@ constexpr TWingding kWingdings[] = {
     {0xFE, 0x2611},
 };
 
-QStringList FamiliesFor(const QString &face, int pitchAndFamily)
+QStringList FindFamilies(const QString &face, int pitchAndFamily)
 {
     static const QStringList sans = {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
     static const QStringList narrow = {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
@@ -134,6 +143,23 @@ QStringList FamiliesFor(const QString &face, int pitchAndFamily)
     else
         result << sans;
     return result;
+}
+
+// Asking the font database whether a family exists goes through fontconfig
+// and is slow; the answers are kept for the life of the program.
+QStringList FamiliesFor(const QString &face, int pitchAndFamily)
+{
+    static QMutex mutex;
+    static QHash<QString, QStringList> known;
+    const QString key = face + QLatin1Char('|') + QString::number(pitchAndFamily);
+    const QMutexLocker lock(&mutex);
+    if (auto it = known.constFind(key); it != known.constEnd())
+        return *it;
+    if (known.size() > 4096)
+        known.clear();
+    const QStringList families = FindFamilies(face, pitchAndFamily);
+    known.insert(key, families);
+    return families;
 }
 
 const char *CodecForCharset(int charset)
@@ -224,6 +250,13 @@ void TMetaEngine::ChargePoints(qint64 count)
     FPoints += std::max<qint64>(count, 0);
     FWork += std::max<qint64>(count, 0);
     if (FPoints > kMaxPoints || FWork > FWorkLimit)
+        throw TMetaStop();
+}
+
+void TMetaEngine::ChargeWork(qint64 work)
+{
+    FWork += work;
+    if (FWork > FWorkLimit)
         throw TMetaStop();
 }
 
@@ -1757,9 +1790,27 @@ QString TMetaEngine::MapSymbolText(const QString &text) const
     return out;
 }
 
+namespace {
+
+// The pixel size a font is made at for text em pixels high; the text is then
+// scaled by em / that size. Up to 48 pixels every size has its own font, as
+// hinting shows there; above, sizes go in steps of a sixteenth of an octave,
+// which cannot be seen once scaled, so that a file of ever new large sizes
+// does not make a font for each.
+int FontPixels(double em)
+{
+    constexpr double kExact = 48;
+    if (!(em > kExact))
+        return std::max(1, int(std::lround(em)));
+    const double octaves = std::round(std::log2(em / kExact) * 16) / 16;
+    return int(std::lround(kExact * std::exp2(octaves)));
+}
+
+} // namespace
+
 std::shared_ptr<const TMetaEngine::TFontCacheEntry> TMetaEngine::FontFor(const TMetaFont &font, double emPixels)
 {
-    const int pixels = std::max(1, int(std::lround(emPixels)));
+    const int pixels = FontPixels(emPixels);
     const QString key = QStringLiteral("%1|%2|%3|%4|%5")
                             .arg(font.Face)
                             .arg(font.PitchAndFamily)
@@ -1770,6 +1821,7 @@ std::shared_ptr<const TMetaEngine::TFontCacheEntry> TMetaEngine::FontFor(const T
         return *it;
     if (FFonts.size() > 256)
         FFonts.clear();
+    ChargeWork(kWorkPerFont);
     // Symbol and Wingdings text has become Unicode signs; DejaVu has most.
     const bool signs = font.Face.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0
                        || font.Face.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive);
@@ -1810,7 +1862,7 @@ TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString tex
     l.Entry = FontFor(FState.Font, em);
     const QRawFont &raw = l.Entry->Raw;
     l.Em = em;
-    l.K = em / std::max(1, int(std::lround(em)));
+    l.K = em / FontPixels(em);
     if (FState.Font.Width != 0 && raw.isValid() && raw.averageCharWidth() > 0)
         l.Stretch = std::clamp(std::fabs(FState.Font.Width) * scaleX / (raw.averageCharWidth() * l.K), 0.05, 20.0);
 
@@ -1994,6 +2046,8 @@ void TMetaEngine::TextOut(const TMetaText &t)
     const QTransform frame(std::cos(angle), std::sin(angle), -std::sin(angle), std::cos(angle), p.x(), p.y());
     const QRectF cell(x0, baseline - l.Ascent, l.Width, l.Ascent + l.Descent);
     ChargeArea(frame.mapRect(cell));
+    if (!l.GlyphRun)
+        ChargeWork(l.Text.size() * kWorkPerFallbackCharacter);
 
     ApplyClip();
     if (t.Rect && (t.Options & Gdi::ETO_CLIPPED)) {

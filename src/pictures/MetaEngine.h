@@ -419,6 +419,7 @@ private:
     QRegion Everything() const;
     std::optional<QRegion> EffectiveClip() const;
     void CombineClip(const QRegion &region, int mode);
+    void ChargeWork(qint64 work);
     void ChargeArea(const QRectF &canvasBounds);
     void ChargeLogical(const QRectF &logicalBounds);
 

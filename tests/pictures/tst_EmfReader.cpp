@@ -622,6 +622,11 @@ void tst_EmfReader::workLimitEndsTheDrawing()
     const QImage whole = Render(RedFill().Bytes(fill.repeated(200)).Brush(2, 0, Rgb(0, 0, 255)).Select(2)
                                     .Rectangle(40, 40, 60, 60).Finish());
     QCOMPARE(At(whole, 50, 50), kBlue);
+    // Characters the fonts lack are shaped one by one with a fallback font:
+    // 20000 of them are more work than this picture allows.
+    const QImage fallback = Render(RedFill().Raw(EXTTEXTOUTW, Text(0, 20, QString(20000, QChar(0x4E00))))
+                                       .Brush(2, 0, Rgb(0, 0, 255)).Select(2).Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(fallback, 50, 50), kWhite);
 }
 
 QTEST_MAIN(tst_EmfReader)
