@@ -26,9 +26,9 @@ constexpr int kCoordLimit = 1 << 24;
 
 // The work allowed per file: a number of full covers of the canvas plus a
 // fixed amount, never more than an absolute ceiling.
-constexpr qint64 kWorkPerCanvas = 64;
-constexpr qint64 kWorkBase = qint64(1) << 26;
-constexpr qint64 kWorkCeiling = qint64(1) << 32;
+constexpr qint64 kWorkPerCanvas = MetaWorkLimit(64);
+constexpr qint64 kWorkBase = MetaWorkLimit(qint64(1) << 26);
+constexpr qint64 kWorkCeiling = MetaWorkLimit(qint64(1) << 32);
 
 // Text costs more than its area: making a font matches it through
 // fontconfig and opens its file, and a character the font lacks is shaped on

@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "Bitmap.h"
+
 // Qt
 #include <QByteArrayView>
 #include <QColor>
@@ -16,6 +19,7 @@
 #include <QVector>
 
 // Std
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -204,6 +208,16 @@ enum : quint32 {
 };
 } // namespace Gdi
 
+// The readers' work limits are set for the program's 512 MiB bitmap cap; a
+// build with a smaller cap (the fuzz build) scales them down in proportion,
+// but never below 1/256 of them, so that a file there may still have a few
+// hundred objects, saved states and characters.
+constexpr qint64 MetaWorkLimit(qint64 limit)
+{
+    const qint64 scaled = limit * (kMaxBitmapBytes >> 10) / (qint64(512) << 10);
+    return std::max({qint64(1), scaled, limit / 256});
+}
+
 class TMetaEngine
 {
 public:
@@ -344,13 +358,13 @@ public:
     };
     void GradientFill(const QVector<TVertex> &vertices, const QVector<std::array<quint32, 3>> &parts, int mode);
 
-    // Limits shared by the readers.
-    static constexpr qint64 kMaxObjects = 65536;
-    static constexpr int kMaxSavedStates = 4096;
-    static constexpr qint64 kMaxRecords = 4000000;
-    static constexpr qint64 kMaxPoints = 16000000;
-    static constexpr int kMaxTextLength = 65536;
-    static constexpr qint64 kMaxBitmapPixels = qint64(1) << 26;
+    // Work limits shared by the readers.
+    static constexpr qint64 kMaxObjects = MetaWorkLimit(65536);
+    static constexpr int kMaxSavedStates = int(MetaWorkLimit(4096));
+    static constexpr qint64 kMaxRecords = MetaWorkLimit(4000000);
+    static constexpr qint64 kMaxPoints = MetaWorkLimit(16000000);
+    static constexpr int kMaxTextLength = int(MetaWorkLimit(65536));
+    static constexpr qint64 kMaxBitmapPixels = MetaWorkLimit(qint64(1) << 26);
     // A picture larger than this (about 17 m at 96 dpi) is not a picture.
     static constexpr double kMaxNaturalSide = 65536;
 
