@@ -8,8 +8,14 @@
 // one before it is scaled.
 
 // No decoded picture may need more than this many bytes; a larger one fails
-// with a clear message instead of exhausting memory.
-inline constexpr qint64 kMaxBitmapBytes = qint64(512) * 1024 * 1024;
+// with a clear message instead of exhausting memory. The fuzz build defines
+// TAMSEL_MAX_BITMAP_BYTES much smaller (see tests/fuzz/CMakeLists.txt), so
+// that every input takes about a millisecond; the decoders' other limits
+// (metafile work, embedded bitmaps, libjpeg's memory) follow from this one.
+#ifndef TAMSEL_MAX_BITMAP_BYTES
+#define TAMSEL_MAX_BITMAP_BYTES (qint64(512) * 1024 * 1024)
+#endif
+inline constexpr qint64 kMaxBitmapBytes = TAMSEL_MAX_BITMAP_BYTES;
 
 // Throws AppError unless width x height is a positive size whose 24-bit
 // bitmap stays within kMaxBitmapBytes (also for sizes beyond 32 bits).

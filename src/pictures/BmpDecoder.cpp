@@ -6,7 +6,9 @@
 #include "JpegCodec.h"
 
 // Qt
+#include <QBuffer>
 #include <QColorSpace>
+#include <QImageReader>
 
 // Std
 #include <algorithm>
@@ -547,7 +549,12 @@ void DecodeRle(const DibHeader &h, const Palette &palette, Bytes bits, Canvas &c
     c.dropUselessAlpha();
 }
 
-// The PNG header's size, checked before Qt allocates anything for it.
+// The size a PNG's header gives, once its chunks have been found to lie
+// within the data; nothing when it is not a PNG or a chunk claims more bytes
+// than there are. libpng allocates what a chunk claims before reading it, so
+// without this walk a few hundred bytes claiming a text chunk of gigabytes
+// would cost gigabytes. Image data may be cut short: libpng reads it piece by
+// piece.
 std::optional<std::pair<qint64, qint64>> PngSize(Bytes png)
 {
     static const uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -557,19 +564,50 @@ std::optional<std::pair<qint64, qint64>> PngSize(Bytes png)
         const uchar *p = png.data() + o;
         return qint64(quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]));
     };
+    for (qint64 pos = 8; png.has(pos, 8);) {
+        const qint64 length = be32(pos);
+        const uchar *type = png.data() + pos + 4;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            break;
+        if (!png.has(pos + 8, length + 4) && std::memcmp(type, "IDAT", 4) != 0)
+            return std::nullopt;
+        pos += 12 + length;
+    }
     return std::make_pair(be32(16), be32(20));
 }
 
+// Qt's readers refuse, on their own, pictures that would need more memory
+// than their allocation limit; that limit may not be above ours.
+void LimitQtImageMemory()
+{
+    static const bool limited = [] {
+        const int capMb = int(std::max<qint64>(1, kMaxBitmapBytes >> 20));
+        QImageReader::setAllocationLimit(std::min(QImageReader::allocationLimit(), capMb));
+        return true;
+    }();
+    (void)limited;
+}
+
+// The picture's size is checked before anything is decoded, and only Qt's
+// PNG reader ever sees the data.
 QImage ReadPng(QByteArrayView data)
 {
     const auto size = PngSize(Bytes(data));
     if (!size)
         return {};
     CheckBitmapSize(size->first, size->second);
-    return QImage::fromData(data, "PNG");
+    LimitQtImageMemory();
+    QByteArray bytes = QByteArray::fromRawData(data.data(), data.size());
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 // A whole picture decoded by another reader, split into colour and alpha.
+// A picture with alpha is converted a band of rows at a time, so that no
+// second full-size copy of it is made.
 Canvas CanvasFromImage(const QImage &image)
 {
     if (image.isNull())
@@ -582,21 +620,25 @@ Canvas CanvasFromImage(const QImage &image)
             throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
         return c;
     }
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    if (argb.isNull())
-        throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
     c.setColour(NewBitmap(image.width(), image.height()));
     c.makeAlpha(255);
     c.pixelAlpha = true;
-    for (int y = 0; y < c.height(); ++y) {
-        const QRgb *src = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
-        uchar *dst = c.row(y);
-        uchar *a = c.alphaRow(y);
-        for (int x = 0; x < c.width(); ++x, dst += 3) {
-            dst[0] = uchar(qBlue(src[x]));
-            dst[1] = uchar(qGreen(src[x]));
-            dst[2] = uchar(qRed(src[x]));
-            a[x] = uchar(qAlpha(src[x]));
+    constexpr int kBand = 64;
+    for (int top = 0; top < c.height(); top += kBand) {
+        const int rows = std::min(kBand, c.height() - top);
+        const QImage argb = image.copy(0, top, c.width(), rows).convertToFormat(QImage::Format_ARGB32);
+        if (argb.isNull())
+            throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
+        for (int i = 0; i < rows; ++i) {
+            const QRgb *src = reinterpret_cast<const QRgb *>(argb.constScanLine(i));
+            uchar *dst = c.row(top + i);
+            uchar *a = c.alphaRow(top + i);
+            for (int x = 0; x < c.width(); ++x, dst += 3) {
+                dst[0] = uchar(qBlue(src[x]));
+                dst[1] = uchar(qGreen(src[x]));
+                dst[2] = uchar(qRed(src[x]));
+                a[x] = uchar(qAlpha(src[x]));
+            }
         }
     }
     c.dropUselessAlpha();

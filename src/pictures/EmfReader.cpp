@@ -33,7 +33,8 @@ enum : quint32 {
     EMR_POLYLINE16 = 87, EMR_POLYBEZIERTO16 = 88, EMR_POLYLINETO16 = 89, EMR_POLYPOLYLINE16 = 90,
     EMR_POLYPOLYGON16 = 91, EMR_POLYDRAW16 = 92, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT = 94,
     EMR_EXTCREATEPEN = 95, EMR_POLYTEXTOUTA = 96, EMR_POLYTEXTOUTW = 97, EMR_SMALLTEXTOUT = 108,
-    EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116, EMR_GRADIENTFILL = 118, EMR_SETTEXTJUSTIFICATION = 120,
+    EMR_CREATECOLORSPACE = 99, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116, EMR_GRADIENTFILL = 118,
+    EMR_SETTEXTJUSTIFICATION = 120, EMR_CREATECOLORSPACEW = 122,
 };
 
 constexpr quint32 kSignature = 0x464D4520;   // " EMF"
@@ -62,9 +63,13 @@ class TEmfPlayer
 {
 public:
     explicit TEmfPlayer(TMetaEngine &engine) : FEngine(engine) {}
-    void Play(quint32 type, const TMetaBytes &r);
+    // Plays one record whose size fits the file. A record whose contents
+    // cannot be used is skipped; one that should have made an object leaves
+    // an empty one at its index, so that no older object stands in for it.
+    void PlayRecord(quint32 type, const TMetaBytes &r);
 
 private:
+    void Play(quint32 type, const TMetaBytes &r);
     QPolygonF Points(const TMetaBytes &r, qint64 countOffset, qint64 pointsOffset, bool small);
     QVector<QPolygonF> PolyPoints(const TMetaBytes &r, bool small);
     void PolyDraw(const TMetaBytes &r, bool small);
@@ -117,7 +122,7 @@ QVector<QPolygonF> TEmfPlayer::PolyPoints(const TMetaBytes &r, bool small)
     for (qint64 f = 0; f < figures; ++f) {
         const qint64 count = r.U32(32 + f * 4);
         if (count > total - next)
-            throw TMetaStop();
+            throw TMetaBadRecord();
         QPolygonF poly;
         poly.reserve(count);
         for (qint64 i = 0; i < count; ++i, ++next) {
@@ -160,7 +165,7 @@ std::optional<TMetaRegion> TEmfPlayer::Region(const TMetaBytes &r, qint64 sizeOf
     const qint64 headerSize = data.U32(0);
     const qint64 count = data.U32(8);
     if (headerSize < 32)
-        throw TMetaStop();
+        throw TMetaBadRecord();
     data.Need(headerSize, count * 16);
     FEngine.ChargePoints(count);
     QVector<QRect> rects;
@@ -561,11 +566,47 @@ void TEmfPlayer::Play(quint32 type, const TMetaBytes &r)
     }
     case EMR_GRADIENTFILL: Gradient(r); break;
 
+    // Colour spaces are not used, but they take their slot in the table.
+    case EMR_CREATECOLORSPACE:
+    case EMR_CREATECOLORSPACEW: e.StoreObject(r.U32(8), TMetaEmpty()); break;
+
     default:
         // Comments (EMF+ among them), colour management, palettes being
         // realised, OpenGL and escapes change nothing we draw.
         break;
     }
+}
+
+// The records that make an object at the index they give (at offset 8).
+bool MakesObject(quint32 type)
+{
+    switch (type) {
+    case EMR_CREATEPEN:
+    case EMR_CREATEBRUSHINDIRECT:
+    case EMR_CREATEPALETTE:
+    case EMR_EXTCREATEFONTINDIRECTW:
+    case EMR_CREATEMONOBRUSH:
+    case EMR_CREATEDIBPATTERNBRUSHPT:
+    case EMR_EXTCREATEPEN:
+    case EMR_CREATECOLORSPACE:
+    case EMR_CREATECOLORSPACEW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TEmfPlayer::PlayRecord(quint32 type, const TMetaBytes &r)
+{
+    const qint64 made = FEngine.ObjectsMade();
+    try {
+        Play(type, r);
+    } catch (const TMetaBadRecord &) {
+    } catch (const std::bad_alloc &) {
+        // A record too large for the memory left is skipped as well.
+    }
+    if (MakesObject(type) && FEngine.ObjectsMade() == made && r.Has(8, 4))
+        FEngine.StoreObject(r.U32(8), TMetaEmpty());
 }
 
 } // namespace
@@ -620,12 +661,10 @@ void PlayEmf(const QByteArray &data, const TEmfHeader &header, TMetaEngine &engi
                 return;
             if (type == EMR_EOF)
                 return;
-            player.Play(type, TMetaBytes(data.constData() + off, size));
+            player.PlayRecord(type, TMetaBytes(data.constData() + off, size));
             off += size;
         }
     } catch (const TMetaStop &) {
-        // The drawing ends here; what was drawn before stays.
-    } catch (const std::bad_alloc &) {
-        // So does a record too large for the memory left.
+        // A work limit ends the drawing here; what was drawn before stays.
     }
 }

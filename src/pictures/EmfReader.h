@@ -24,7 +24,9 @@ TEmfHeader ReadEmfHeader(const QByteArray &data);
 // The picture's natural size in pixels at 96 dots per inch.
 QSizeF EmfNaturalSize(const TEmfHeader &header);
 
-// Plays the records after the header onto the engine. A damaged record or
-// the work limit ends the drawing; what was drawn stays. EMF+ records in
+// Plays the records after the header onto the engine. A record whose
+// contents cannot be used is skipped (one that makes an object leaves an
+// empty object at its index); a record size that does not fit the file or a
+// work limit ends the drawing, and what was drawn stays. EMF+ records in
 // comments are skipped: the plain records that accompany them are drawn.
 void PlayEmf(const QByteArray &data, const TEmfHeader &header, TMetaEngine &engine);

@@ -35,8 +35,9 @@ namespace {
 constexpr int kMaxScans = 500;
 
 // What libjpeg itself may allocate (a progressive picture keeps all its
-// coefficients, two bytes per sample at full size, whatever the scale).
-constexpr long kMaxLibraryMemory = 1024L * 1024 * 1024;
+// coefficients, two bytes per sample at full size, whatever the scale):
+// twice the bitmap limit, room for the coefficients of any frame within it.
+constexpr long kMaxLibraryMemory = long(2 * kMaxBitmapBytes);
 
 struct JpegError
 {
@@ -281,6 +282,9 @@ void JpegDecoder::DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) co
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     // Grayscale, YCbCr and RGB files come out as BGR straight away.
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    // The frame itself must be a picture we could hold, whatever the scale:
+    // libjpeg walks (and for a progressive file keeps) every block of it.
+    CheckBitmapSize(info.image_width, info.image_height);
     if (!CalcOutputSize(decompressor))
         ThrowJpegError(decompressor.Error);
 

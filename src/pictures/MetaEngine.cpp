@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QGlyphRun>
 #include <QLinearGradient>
+#include <QMutex>
 #include <QPainterPathStroker>
 #include <QStringDecoder>
 
@@ -25,9 +26,21 @@ constexpr int kCoordLimit = 1 << 24;
 
 // The work allowed per file: a number of full covers of the canvas plus a
 // fixed amount, never more than an absolute ceiling.
-constexpr qint64 kWorkPerCanvas = 64;
-constexpr qint64 kWorkBase = qint64(1) << 26;
-constexpr qint64 kWorkCeiling = qint64(1) << 32;
+constexpr qint64 kWorkPerCanvas = MetaWorkLimit(64);
+constexpr qint64 kWorkBase = MetaWorkLimit(qint64(1) << 26);
+constexpr qint64 kWorkCeiling = MetaWorkLimit(qint64(1) << 32);
+
+// Text costs more than its area: making a font matches it through
+// fontconfig and opens its file, and a character the font lacks is shaped on
+// its own with a fallback font. They are charged as the pixels they are
+// worth, so that a file of ever new font sizes or of characters no font has
+// cannot keep the renderer busy.
+constexpr qint64 kWorkPerFont = 65536;
+constexpr qint64 kWorkPerFallbackCharacter = 4096;
+
+// The size in pixels beyond which Qt draws glyphs as outlines rather than
+// from images it keeps (QT_MAX_CACHED_GLYPH_SIZE).
+constexpr double kMaxGlyphImageSize = 64;
 
 int ClampRound(double v)
 {
@@ -93,7 +106,7 @@ constexpr TWingding kWingdings[] = {
     {0xFE, 0x2611},
 };
 
-QStringList FamiliesFor(const QString &face, int pitchAndFamily)
+QStringList FindFamilies(const QString &face, int pitchAndFamily)
 {
     static const QStringList sans = {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
     static const QStringList narrow = {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
@@ -130,6 +143,23 @@ QStringList FamiliesFor(const QString &face, int pitchAndFamily)
     else
         result << sans;
     return result;
+}
+
+// Asking the font database whether a family exists goes through fontconfig
+// and is slow; the answers are kept for the life of the program.
+QStringList FamiliesFor(const QString &face, int pitchAndFamily)
+{
+    static QMutex mutex;
+    static QHash<QString, QStringList> known;
+    const QString key = face + QLatin1Char('|') + QString::number(pitchAndFamily);
+    const QMutexLocker lock(&mutex);
+    if (auto it = known.constFind(key); it != known.constEnd())
+        return *it;
+    if (known.size() > 4096)
+        known.clear();
+    const QStringList families = FindFamilies(face, pitchAndFamily);
+    known.insert(key, families);
+    return families;
 }
 
 const char *CodecForCharset(int charset)
@@ -220,6 +250,13 @@ void TMetaEngine::ChargePoints(qint64 count)
     FPoints += std::max<qint64>(count, 0);
     FWork += std::max<qint64>(count, 0);
     if (FPoints > kMaxPoints || FWork > FWorkLimit)
+        throw TMetaStop();
+}
+
+void TMetaEngine::ChargeWork(qint64 work)
+{
+    FWork += work;
+    if (FWork > FWorkLimit)
         throw TMetaStop();
 }
 
@@ -627,23 +664,28 @@ TMetaBrush TMetaEngine::PatternBrush(const QImage &pattern, bool mono)
 
 void TMetaEngine::StoreObject(quint32 index, TMetaObject object)
 {
+    ++FObjectsMade;
     if (index == 0 || index >= kMaxObjects)
         return;
+    for (quint32 i = quint32(FObjects.size()); i < index; ++i)
+        FFreeSlots.insert(i);
     if (index >= FObjects.size())
         FObjects.resize(index + 1);
+    FFreeSlots.erase(index);
     FObjects[index] = std::move(object);
 }
 
+// The free slots are kept in order, so that a file of many objects created
+// and deleted does not search the whole table for each new one.
 void TMetaEngine::AddObject(TMetaObject object)
 {
-    for (auto &slot : FObjects) {
-        if (std::holds_alternative<std::monostate>(slot)) {
-            slot = std::move(object);
-            return;
-        }
-    }
-    if (qint64(FObjects.size()) < kMaxObjects)
+    ++FObjectsMade;
+    if (!FFreeSlots.empty()) {
+        FObjects[*FFreeSlots.begin()] = std::move(object);
+        FFreeSlots.erase(FFreeSlots.begin());
+    } else if (qint64(FObjects.size()) < kMaxObjects) {
         FObjects.push_back(std::move(object));
+    }
 }
 
 const TMetaObject *TMetaEngine::Object(quint32 index) const
@@ -712,8 +754,10 @@ void TMetaEngine::SelectStockObject(quint32 id)
 
 void TMetaEngine::DeleteObject(quint32 index)
 {
-    if (index < FObjects.size())
+    if (index < FObjects.size() && !std::holds_alternative<std::monostate>(FObjects[index])) {
         FObjects[index] = std::monostate();
+        FFreeSlots.insert(index);
+    }
 }
 
 void TMetaEngine::SelectPalette(quint32 index)
@@ -1746,9 +1790,27 @@ QString TMetaEngine::MapSymbolText(const QString &text) const
     return out;
 }
 
+namespace {
+
+// The pixel size a font is made at for text em pixels high; the text is then
+// scaled by em / that size. Up to 48 pixels every size has its own font, as
+// hinting shows there; above, sizes go in steps of a sixteenth of an octave,
+// which cannot be seen once scaled, so that a file of ever new large sizes
+// does not make a font for each.
+int FontPixels(double em)
+{
+    constexpr double kExact = 48;
+    if (!(em > kExact))
+        return std::max(1, int(std::lround(em)));
+    const double octaves = std::round(std::log2(em / kExact) * 16) / 16;
+    return int(std::lround(kExact * std::exp2(octaves)));
+}
+
+} // namespace
+
 std::shared_ptr<const TMetaEngine::TFontCacheEntry> TMetaEngine::FontFor(const TMetaFont &font, double emPixels)
 {
-    const int pixels = std::max(1, int(std::lround(emPixels)));
+    const int pixels = FontPixels(emPixels);
     const QString key = QStringLiteral("%1|%2|%3|%4|%5")
                             .arg(font.Face)
                             .arg(font.PitchAndFamily)
@@ -1759,6 +1821,7 @@ std::shared_ptr<const TMetaEngine::TFontCacheEntry> TMetaEngine::FontFor(const T
         return *it;
     if (FFonts.size() > 256)
         FFonts.clear();
+    ChargeWork(kWorkPerFont);
     // Symbol and Wingdings text has become Unicode signs; DejaVu has most.
     const bool signs = font.Face.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0
                        || font.Face.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive);
@@ -1798,7 +1861,8 @@ TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString tex
     TTextLayout l;
     l.Entry = FontFor(FState.Font, em);
     const QRawFont &raw = l.Entry->Raw;
-    l.K = em / std::max(1, int(std::lround(em)));
+    l.Em = em;
+    l.K = em / FontPixels(em);
     if (FState.Font.Width != 0 && raw.isValid() && raw.averageCharWidth() > 0)
         l.Stretch = std::clamp(std::fabs(FState.Font.Width) * scaleX / (raw.averageCharWidth() * l.K), 0.05, 20.0);
 
@@ -1859,6 +1923,15 @@ TMetaEngine::TTextLayout TMetaEngine::LayOutText(const TMetaText &t, QString tex
     return l;
 }
 
+// Outlines of glyphs, antialiased as text is.
+void TMetaEngine::FillTextOutlines(const QPainterPath &path)
+{
+    ChargePoints(path.elementCount());
+    FPainter.setRenderHint(QPainter::Antialiasing, true);
+    FPainter.fillPath(path, FState.TextColor);
+    FPainter.setRenderHint(QPainter::Antialiasing, false);
+}
+
 // Draws the laid-out text in its frame (canvas pixels along the baseline,
 // origin at the reference point), starting at x0 on the given baseline.
 void TMetaEngine::DrawTextRun(const TTextLayout &l, const QTransform &frame, double x0, double baseline)
@@ -1869,29 +1942,47 @@ void TMetaEngine::DrawTextRun(const TTextLayout &l, const QTransform &frame, dou
     FPainter.setPen(FState.TextColor);
     FPainter.setBrush(Qt::NoBrush);
     double x = x0;
+    // Qt keeps the glyphs it draws as images, a colour font's at any size and
+    // a fallback font's too: large text drawn that way can take hundreds of
+    // megabytes. Text larger than Qt's own limit for those images is filled
+    // as outlines.
+    const bool outlines = l.Em * std::max(1.0, l.Stretch) > kMaxGlyphImageSize;
     if (l.GlyphRun) {
         QVector<QPointF> positions(n);
         for (qsizetype i = 0; i < n; ++i) {
             positions[i] = QPointF((x + l.Shifts[i]) / unitX, baseline / l.K);
             x += l.Advances[i];
         }
-        QGlyphRun run;
-        run.setRawFont(l.Entry->Raw);
-        run.setGlyphIndexes(l.Glyphs);
-        run.setPositions(positions);
-        FPainter.drawGlyphRun(QPointF(0, 0), run);
+        if (outlines) {
+            QPainterPath path;
+            for (qsizetype i = 0; i < n; ++i)
+                path.addPath(l.Entry->Raw.pathForGlyph(l.Glyphs[i]).translated(positions[i]));
+            FillTextOutlines(path);
+        } else {
+            QGlyphRun run;
+            run.setRawFont(l.Entry->Raw);
+            run.setGlyphIndexes(l.Glyphs);
+            run.setPositions(positions);
+            FPainter.drawGlyphRun(QPointF(0, 0), run);
+        }
     } else {
         // Characters the font lacks: the painter finds another font.
         FPainter.setFont(l.Entry->Font);
+        QPainterPath path;
         for (qsizetype i = 0; i < n; ++i) {
             if (!l.Text[i].isLowSurrogate()) {
                 QString glyph(l.Text[i]);
                 if (l.Text[i].isHighSurrogate() && i + 1 < n)
                     glyph += l.Text[i + 1];
-                FPainter.drawText(QPointF(x / unitX, baseline / l.K), glyph);
+                if (outlines)
+                    path.addText(QPointF(x / unitX, baseline / l.K), l.Entry->Font, glyph);
+                else
+                    FPainter.drawText(QPointF(x / unitX, baseline / l.K), glyph);
             }
             x += l.Advances[i];
         }
+        if (outlines)
+            FillTextOutlines(path);
     }
     // Underline and strike-out run along the whole text.
     const TMetaFont &font = FState.Font;
@@ -1955,6 +2046,8 @@ void TMetaEngine::TextOut(const TMetaText &t)
     const QTransform frame(std::cos(angle), std::sin(angle), -std::sin(angle), std::cos(angle), p.x(), p.y());
     const QRectF cell(x0, baseline - l.Ascent, l.Width, l.Ascent + l.Descent);
     ChargeArea(frame.mapRect(cell));
+    if (!l.GlyphRun)
+        ChargeWork(l.Text.size() * kWorkPerFallbackCharacter);
 
     ApplyClip();
     if (t.Rect && (t.Options & Gdi::ETO_CLIPPED)) {

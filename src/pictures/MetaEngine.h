@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "Bitmap.h"
+
 // Qt
 #include <QByteArrayView>
 #include <QColor>
@@ -16,9 +19,11 @@
 #include <QVector>
 
 // Std
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
+#include <set>
 #include <variant>
 #include <vector>
 
@@ -29,14 +34,22 @@
 // world transform, window and viewport, and finally from the metafile's
 // device units onto canvas pixels.
 
-// Thrown inside a player to end the drawing: a damaged record or the work
-// limit. What was drawn before stays.
+// Thrown inside a player to end the drawing: a work limit is reached. What
+// was drawn before stays.
 struct TMetaStop
 {
 };
 
-// Little-endian reads from one record. A read outside the record ends the
-// drawing, so a reader never looks past what the file holds.
+// Thrown inside a player when a record whose size is sound holds contents
+// that cannot be used (a count or offset beyond the record, data that does
+// not hold together). The record is skipped and drawing goes on with the
+// next one; an object it would have made takes its slot as a TMetaEmpty.
+struct TMetaBadRecord
+{
+};
+
+// Little-endian reads from one record. A read outside the record makes the
+// record bad (TMetaBadRecord), so a reader never looks past what it holds.
 class TMetaBytes
 {
 public:
@@ -50,7 +63,7 @@ public:
     void Need(qint64 offset, qint64 count) const
     {
         if (!Has(offset, count))
-            throw TMetaStop();
+            throw TMetaBadRecord();
     }
 
     quint8 U8(qint64 off) const { Need(off, 1); return quint8(FData[off]); }
@@ -134,7 +147,16 @@ struct TMetaRegion
     bool DeviceUnits = false;
 };
 
-using TMetaObject = std::variant<std::monostate, TMetaPen, TMetaBrush, TMetaFont, TMetaPalette, TMetaRegion>;
+// What a record that should have made an object leaves in its slot when its
+// contents could not be used: the slot is taken (so later objects keep their
+// indexes) and selecting it changes nothing.
+struct TMetaEmpty
+{
+};
+
+// std::monostate marks a free slot.
+using TMetaObject =
+    std::variant<std::monostate, TMetaPen, TMetaBrush, TMetaFont, TMetaPalette, TMetaRegion, TMetaEmpty>;
 
 // One text output: reference point, text, ExtTextOut options, optional
 // rectangle and per-character advances (logical units).
@@ -185,6 +207,16 @@ enum : quint32 {
     DSTINVERT = 0x00550009, BLACKNESS = 0x00000042, WHITENESS = 0x00FF0062,
 };
 } // namespace Gdi
+
+// The readers' work limits are set for the program's 512 MiB bitmap cap; a
+// build with a smaller cap (the fuzz build) scales them down in proportion,
+// but never below 1/256 of them, so that a file there may still have a few
+// hundred objects, saved states and characters.
+constexpr qint64 MetaWorkLimit(qint64 limit)
+{
+    const qint64 scaled = limit * (kMaxBitmapBytes >> 10) / (qint64(512) << 10);
+    return std::max({qint64(1), scaled, limit / 256});
+}
 
 class TMetaEngine
 {
@@ -245,6 +277,8 @@ public:
     static TMetaBrush PatternBrush(const QImage &pattern, bool mono);
     void StoreObject(quint32 index, TMetaObject object);   // EMF: at a given index
     void AddObject(TMetaObject object);                   // WMF: the lowest free index
+    // How many objects the records have stored or added so far.
+    qint64 ObjectsMade() const { return FObjectsMade; }
     void SelectObject(quint32 index);
     void SelectStockObject(quint32 id);
     void DeleteObject(quint32 index);
@@ -324,13 +358,13 @@ public:
     };
     void GradientFill(const QVector<TVertex> &vertices, const QVector<std::array<quint32, 3>> &parts, int mode);
 
-    // Limits shared by the readers.
-    static constexpr qint64 kMaxObjects = 65536;
-    static constexpr int kMaxSavedStates = 4096;
-    static constexpr qint64 kMaxRecords = 4000000;
-    static constexpr qint64 kMaxPoints = 16000000;
-    static constexpr int kMaxTextLength = 65536;
-    static constexpr qint64 kMaxBitmapPixels = qint64(1) << 26;
+    // Work limits shared by the readers.
+    static constexpr qint64 kMaxObjects = MetaWorkLimit(65536);
+    static constexpr int kMaxSavedStates = int(MetaWorkLimit(4096));
+    static constexpr qint64 kMaxRecords = MetaWorkLimit(4000000);
+    static constexpr qint64 kMaxPoints = MetaWorkLimit(16000000);
+    static constexpr int kMaxTextLength = int(MetaWorkLimit(65536));
+    static constexpr qint64 kMaxBitmapPixels = MetaWorkLimit(qint64(1) << 26);
     // A picture larger than this (about 17 m at 96 dpi) is not a picture.
     static constexpr double kMaxNaturalSide = 65536;
 
@@ -399,6 +433,7 @@ private:
     QRegion Everything() const;
     std::optional<QRegion> EffectiveClip() const;
     void CombineClip(const QRegion &region, int mode);
+    void ChargeWork(qint64 work);
     void ChargeArea(const QRectF &canvasBounds);
     void ChargeLogical(const QRectF &logicalBounds);
 
@@ -424,12 +459,14 @@ private:
         QVector<double> Shifts;     // of characters centred in a wide cell
         double Width = 0;
         double Ascent = 0, Descent = 0;
+        double Em = 0;              // the font's height in canvas pixels
         double K = 1;               // canvas pixels per pixel of the font
         double Stretch = 1;         // the font's width against its natural one
     };
     double TextEm(const TMetaFont &font, double scaleY);
     TTextLayout LayOutText(const TMetaText &t, QString text, double em, double scaleX);
     void DrawTextRun(const TTextLayout &layout, const QTransform &frame, double x0, double baseline);
+    void FillTextOutlines(const QPainterPath &path);
     std::shared_ptr<const TFontCacheEntry> FontFor(const TMetaFont &font, double emPixels);
     QString MapSymbolText(const QString &text) const;
 
@@ -440,6 +477,8 @@ private:
     TDcState FState;
     std::vector<TDcState> FSaved;
     std::vector<TMetaObject> FObjects;
+    std::set<quint32> FFreeSlots;   // free slots below FObjects.size()
+    qint64 FObjectsMade = 0;
 
     QTransform FTransform;          // logical -> canvas
     QTransform FInverse;

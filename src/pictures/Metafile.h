@@ -10,7 +10,8 @@ enum class MetafileKind { Wmf, Emf };
 
 // Renders a Windows metafile at its natural size (96 dots per inch) onto a
 // white 24-bit bitmap. A file whose header is not usable throws AppError
-// "Metafile is not valid"; a damaged record ends the drawing there. A
+// "Metafile is not valid"; a record whose contents cannot be used is
+// skipped, and a record size that does not fit the file ends the drawing. A
 // picture whose natural size would exceed the bitmap size limit is drawn
 // smaller, at the largest size within the limit, keeping its proportions.
 QImage RenderMetafile(const QByteArray &data, MetafileKind kind);

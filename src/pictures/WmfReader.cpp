@@ -42,9 +42,14 @@ class TWmfPlayer
 {
 public:
     explicit TWmfPlayer(TMetaEngine &engine) : FEngine(engine) {}
-    void Play(quint16 function, const TMetaBytes &r);
+    // Plays one record whose size fits the file. A record whose contents
+    // cannot be used is skipped; one that should have made an object leaves
+    // an empty one in its slot, so that the objects after it keep their
+    // indexes.
+    void PlayRecord(quint16 function, const TMetaBytes &r);
 
 private:
+    void Play(quint16 function, const TMetaBytes &r);
     // The n-th 16-bit parameter.
     static double P(const TMetaBytes &r, int n) { return r.S16(6 + 2 * qint64(n)); }
     // Rectangles are stored bottom, right, top, left from parameter n on.
@@ -349,11 +354,9 @@ void TWmfPlayer::Play(quint16 function, const TMetaBytes &r)
     case META_CREATEPATTERNBRUSH: {
         // The bitmap's header, a pointer and reserved bytes, then the rows.
         bool mono = false;
-        QImage image;
-        if (r.Has(6, 32)) {
-            const QByteArray copy = r.View(0, 16).toByteArray() + r.View(38, r.Size() - 38).toByteArray();
-            image = Bitmap16(TMetaBytes(copy.constData(), copy.size()), 6, &mono);
-        }
+        r.Need(6, 32);
+        const QByteArray copy = r.View(0, 16).toByteArray() + r.View(38, r.Size() - 38).toByteArray();
+        const QImage image = Bitmap16(TMetaBytes(copy.constData(), copy.size()), 6, &mono);
         e.AddObject(TMetaEngine::PatternBrush(image, mono));
         break;
     }
@@ -431,6 +434,36 @@ void TWmfPlayer::Play(quint16 function, const TMetaBytes &r)
         // Escapes, palette animation and mapper flags change nothing we draw.
         break;
     }
+}
+
+// The records that make an object in the lowest free slot.
+bool MakesObject(quint16 function)
+{
+    switch (function) {
+    case META_CREATEPALETTE:
+    case META_CREATEPENINDIRECT:
+    case META_CREATEFONTINDIRECT:
+    case META_CREATEBRUSHINDIRECT:
+    case META_CREATEREGION:
+    case META_CREATEPATTERNBRUSH:
+    case META_DIBCREATEPATTERNBRUSH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TWmfPlayer::PlayRecord(quint16 function, const TMetaBytes &r)
+{
+    const qint64 made = FEngine.ObjectsMade();
+    try {
+        Play(function, r);
+    } catch (const TMetaBadRecord &) {
+    } catch (const std::bad_alloc &) {
+        // A record too large for the memory left is skipped as well.
+    }
+    if (MakesObject(function) && FEngine.ObjectsMade() == made)
+        FEngine.AddObject(TMetaEmpty());
 }
 
 // The first window origin and extent of a file without a placeable header.
@@ -513,12 +546,10 @@ void PlayWmf(const QByteArray &data, const TWmfHeader &header, TMetaEngine &engi
                 return;
             if (function == META_EOF)
                 return;
-            player.Play(function, TMetaBytes(data.constData() + off, size));
+            player.PlayRecord(function, TMetaBytes(data.constData() + off, size));
             off += size;
         }
     } catch (const TMetaStop &) {
-        // The drawing ends here; what was drawn before stays.
-    } catch (const std::bad_alloc &) {
-        // So does a record too large for the memory left.
+        // A work limit ends the drawing here; what was drawn before stays.
     }
 }

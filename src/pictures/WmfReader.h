@@ -25,6 +25,8 @@ TWmfHeader ReadWmfHeader(const QByteArray &data);
 // The picture's natural size in pixels at 96 dots per inch.
 QSizeF WmfNaturalSize(const TWmfHeader &header);
 
-// Plays the records onto the engine; a damaged record or the work limit ends
-// the drawing, and what was drawn stays.
+// Plays the records onto the engine. A record whose contents cannot be used
+// is skipped (one that makes an object leaves an empty object in its slot);
+// a record size that does not fit the file or a work limit ends the drawing,
+// and what was drawn stays.
 void PlayWmf(const QByteArray &data, const TWmfHeader &header, TMetaEngine &engine);

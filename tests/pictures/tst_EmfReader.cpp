@@ -3,6 +3,7 @@
 
 // Std
 #include <cstring>
+#include <sys/resource.h>
 
 // Local
 #include "AppError.h"
@@ -181,16 +182,66 @@ class tst_EmfReader : public QObject
     Q_OBJECT
 
 private slots:
+    void hugeTextCostsLittleMemory();
+    void naturalSizeIsTheFrame_data();
+    void naturalSizeIsTheFrame();
     void pixels_data();
     void pixels();
     void textAlignment_data();
     void textAlignment();
     void textBackgroundAndRotation();
     void symbolFontDrawsGreek();
-    void damagedRecordKeepsEarlierDrawing_data();
-    void damagedRecordKeepsEarlierDrawing();
+    void damagedRecords_data();
+    void damagedRecords();
+    void badObjectRecordEmptiesItsIndex_data();
+    void badObjectRecordEmptiesItsIndex();
     void workLimitEndsTheDrawing();
 };
+
+// Peak memory of the process so far, in MiB.
+long PeakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// Text 20000 pixels high in characters the font lacks: Qt would keep the
+// fallback fonts' glyphs as images of that size (over 500 MB). It runs
+// first, while the process's peak memory is still low.
+void tst_EmfReader::hugeTextCostsLittleMemory()
+{
+    const QString text = QStringLiteral("\u0915\u0916 \u05D0\u05D1 \u4E00\u4E8C");
+    const QByteArray file = Emf().Rec(SETMAPMODE, {8}).Rec(SETWINDOWEXTEX, {1, 1}).Rec(SETVIEWPORTEXTEX, {1, 2000})
+                                .Raw(EXTCREATEFONTINDIRECTW, Font(1, -10, QStringLiteral("Arial"))).Select(1)
+                                .Raw(EXTTEXTOUTW, Text(0, 0, text)).Finish();
+    const long before = PeakMiB();
+    QCOMPARE(Render(file).size(), QSize(96, 96));
+    QVERIFY2(PeakMiB() - before < 256, qPrintable(QStringLiteral("peak grew by %1 MiB").arg(PeakMiB() - before)));
+}
+
+// An A4 page drawn by a 1200 dpi printer (frame 296.99 x 209.99 mm): the
+// picture is the frame at 96 dpi, rounded, whatever the mapping mode, and a
+// rectangle over the whole page fills it.
+void tst_EmfReader::naturalSizeIsTheFrame_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const Emf page(QRect(QPoint(0, 0), QPoint(29699, 20999)), QSize(10205, 13181), QSize(216, 279));
+    QTest::newRow("low metric")
+        << RedFill(Emf(page).Rec(SETMAPMODE, {2})).Rectangle(0, 0, 2970, -2100).Finish();
+    QTest::newRow("anisotropic")
+        << RedFill(Emf(page).Rec(SETMAPMODE, {8}).Rec(SETWINDOWEXTEX, {2970, 2100}).Rec(SETVIEWPORTEXTEX, {14032, 9922}))
+               .Rectangle(0, 0, 2970, 2100).Finish();
+    QTest::newRow("device pixels") << RedFill(Emf(page)).Rectangle(0, 0, 14032, 9922).Finish();
+}
+
+void tst_EmfReader::naturalSizeIsTheFrame()
+{
+    QFETCH(QByteArray, file);
+    const QImage image = Render(file);
+    QCOMPARE(image.size(), QSize(1122, 794));
+    QCOMPARE(Ink(image), QRect(0, 0, 1122, 794));
+}
 
 void tst_EmfReader::pixels_data()
 {
@@ -475,10 +526,13 @@ void tst_EmfReader::symbolFontDrawsGreek()
     QCOMPARE(render(QStringLiteral("Symbol"), QString(QChar(0xF061))), symbol);
 }
 
-// A damaged record ends the drawing; what came before stays.
-void tst_EmfReader::damagedRecordKeepsEarlierDrawing_data()
+// A record size that does not fit the file, or a work limit, ends the
+// drawing; what came before stays. A record of sound size whose contents
+// cannot be used is skipped, and drawing goes on after it.
+void tst_EmfReader::damagedRecords_data()
 {
     QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("drawnAfter");
     const Emf before = RedFill().Rectangle(0, 0, 20, 20);
     QByteArray huge;
     Put32(huge, 43);
@@ -500,30 +554,56 @@ void tst_EmfReader::damagedRecordKeepsEarlierDrawing_data()
     Put32(region, 0x40000000);
     Put32(region, 5);
     auto after = [](Emf e) { return e.Rectangle(40, 40, 60, 60).Finish(); };
-    QTest::newRow("size beyond the file") << after(Emf(before).Bytes(huge));
-    QTest::newRow("unaligned size") << after(Emf(before).Bytes(unaligned));
-    QTest::newRow("zero size") << after(Emf(before).Bytes(zero));
-    QTest::newRow("point count") << after(Emf(before).Raw(86, points));
-    QTest::newRow("text length") << after(Emf(before).Raw(EXTTEXTOUTW, text));
-    QTest::newRow("region size") << after(Emf(before).Raw(EXTSELECTCLIPRGN, region));
+    QTest::newRow("size beyond the file") << after(Emf(before).Bytes(huge)) << false;
+    QTest::newRow("unaligned size") << after(Emf(before).Bytes(unaligned)) << false;
+    QTest::newRow("zero size") << after(Emf(before).Bytes(zero)) << false;
+    QTest::newRow("point count") << after(Emf(before).Raw(86, points)) << true;
+    QTest::newRow("text length") << after(Emf(before).Raw(EXTTEXTOUTW, text)) << true;
+    QTest::newRow("region size") << after(Emf(before).Raw(EXTSELECTCLIPRGN, region)) << true;
     Emf saves(before);
     for (int i = 0; i < 5000; ++i)
         saves.Rec(SAVEDC, {});
-    QTest::newRow("saved states without end") << after(saves);
+    QTest::newRow("saved states without end") << after(saves) << false;
     QByteArray cheap;    // one record that changes nothing, past the record limit
     Put32(cheap, 18);
     Put32(cheap, 12);
     Put32(cheap, 1);
-    QTest::newRow("too many records") << after(Emf(before).Bytes(cheap.repeated(4000001)));
-    QTest::newRow("no end record") << Emf(before).Finish(false);
+    QTest::newRow("too many records") << after(Emf(before).Bytes(cheap.repeated(4000001))) << false;
+    QTest::newRow("no end record") << Emf(before).Finish(false) << false;
+
+    // Every kind of record the reader plays, without its parameters.
+    for (const quint32 type : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 17, 18, 19, 20, 21, 22, 24, 25, 26,
+                               27, 29, 30, 31, 32, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49,
+                               50, 51, 53, 54, 55, 56, 57, 58, 67, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82,
+                               83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 95, 96, 97, 108, 114, 116, 118, 120})
+        QTest::newRow(qPrintable(QStringLiteral("empty record %1").arg(type))) << after(Emf(before).Raw(type, {})) << true;
 }
 
-void tst_EmfReader::damagedRecordKeepsEarlierDrawing()
+void tst_EmfReader::damagedRecords()
 {
     QFETCH(QByteArray, file);
+    QFETCH(bool, drawnAfter);
     const QImage image = Render(file);
     QCOMPARE(At(image, 10, 10), kRed);
-    QCOMPARE(At(image, 50, 50), kWhite);
+    QCOMPARE(At(image, 50, 50), drawnAfter ? kRed : kWhite);
+}
+
+// An object record whose contents cannot be used leaves an empty object at
+// its index: selecting it changes nothing, and the object that was there
+// before is gone.
+void tst_EmfReader::badObjectRecordEmptiesItsIndex_data()
+{
+    QTest::addColumn<quint32>("type");
+    for (const quint32 type : {38u, 39u, 49u, 82u, 93u, 94u, 95u})
+        QTest::newRow(qPrintable(QString::number(type))) << type;
+}
+
+void tst_EmfReader::badObjectRecordEmptiesItsIndex()
+{
+    QFETCH(quint32, type);
+    const QImage image = Render(RedFill().Brush(2, 0, Rgb(0, 0, 255)).Rec(type, {2}).Select(2)
+                                    .Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(image, 50, 50), kRed);
 }
 
 // Drawing is bounded: after many covers of the whole picture the rest of
@@ -542,6 +622,11 @@ void tst_EmfReader::workLimitEndsTheDrawing()
     const QImage whole = Render(RedFill().Bytes(fill.repeated(200)).Brush(2, 0, Rgb(0, 0, 255)).Select(2)
                                     .Rectangle(40, 40, 60, 60).Finish());
     QCOMPARE(At(whole, 50, 50), kBlue);
+    // Characters the fonts lack are shaped one by one with a fallback font:
+    // 20000 of them are more work than this picture allows.
+    const QImage fallback = Render(RedFill().Raw(EXTTEXTOUTW, Text(0, 20, QString(20000, QChar(0x4E00))))
+                                       .Brush(2, 0, Rgb(0, 0, 255)).Select(2).Rectangle(40, 40, 60, 60).Finish());
+    QCOMPARE(At(fallback, 50, 50), kWhite);
 }
 
 QTEST_MAIN(tst_EmfReader)

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QtTest>
 
+// Std
+#include <sys/resource.h>
+
 // Local
 #include "AppError.h"
 #include "DibTestData.h"
@@ -83,6 +86,7 @@ class tst_IcoDecoder : public QObject
     Q_OBJECT
 
 private slots:
+    void pngChunkClaimingGigabytes();
     void pixels_data();
     void pixels();
     void invalid_data();
@@ -90,6 +94,36 @@ private slots:
     void corpus_data();
     void corpus();
 };
+
+// Peak memory of the process so far, in MiB.
+long PeakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// A 300-byte icon whose PNG has a text chunk claiming 1.7 GB: libpng would
+// allocate that much before finding the data missing. It runs first, while
+// the process's peak memory is still low.
+void tst_IcoDecoder::pngChunkClaimingGigabytes()
+{
+    QByteArray png = Png(QImage(256, 256, QImage::Format_Mono));
+    QByteArray text;
+    Put32(text, 0);
+    text[0] = char(0x67);
+    text[3] = char(0x25);
+    text += "tEXtdate:create";
+    png.insert(8 + 25, text);
+    const long before = PeakMiB();
+    try {
+        DecodeIco(IconFile({{0, 0, 1, png}}));
+        QFAIL("decoded");
+    } catch (const AppError &e) {
+        QCOMPARE(e.message(), kInvalid);
+    }
+    QVERIFY2(PeakMiB() - before < 256, qPrintable(QStringLiteral("peak grew by %1 MiB").arg(PeakMiB() - before)));
+}
 
 void tst_IcoDecoder::pixels_data()
 {
@@ -237,6 +271,7 @@ void tst_IcoDecoder::corpus_data()
         {QStringLiteral("imagemagick/ImageMagick.ico"), QSize(64, 64)},
         {QStringLiteral("imagemagick/input.ico"), QSize(32, 32)},
         {QStringLiteral("pillow/decompression_bomb.ico"), QSize()},      // claims 65535 x 32767
+        {QStringLiteral("regress/embedded-png-65536.ico"), QSize()},     // a PNG chunk claims 1.7 GB
     };
     for (const auto &[name, size] : others)
         QTest::newRow(qPrintable(name)) << ico + name << size << QString();

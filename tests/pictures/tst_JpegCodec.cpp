@@ -120,6 +120,7 @@ private slots:
     void corpusNeverCrashes_data();
     void corpusNeverCrashes();
     void hugeProgressiveFailsQuickly();
+    void baselineFrameBeyondTheLimitFails();
     void endlessScansFail();
     void encodeRoundTrip_data();
     void encodeRoundTrip();
@@ -301,6 +302,28 @@ void tst_JpegCodec::hugeProgressiveFailsQuickly()
         QFAIL("decoded");
     } catch (const AppError &e) {
         QVERIFY2(e.message().contains("too large"), qPrintable(e.message()));
+    }
+}
+
+void tst_JpegCodec::baselineFrameBeyondTheLimitFails()
+{
+    // A baseline header claiming 20000 x 10000 pixels (572 MiB at 24 bits):
+    // at 1/8 the picture would fit, but libjpeg would walk every block of
+    // the frame.
+    QByteArray jpeg = ReadAll(JpegDir() + "libjpeg-turbo/testorig.jpg");
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    QVERIFY(sof > 0);
+    jpeg[sof + 5] = char(0x27);
+    jpeg[sof + 6] = char(0x10);
+    jpeg[sof + 7] = char(0x4E);
+    jpeg[sof + 8] = char(0x20);
+    const JpegDecoder decoder(jpeg);
+    QCOMPARE(decoder.Width(), 20000);
+    try {
+        decoder.Decode(8, true);
+        QFAIL("decoded");
+    } catch (const AppError &e) {
+        QCOMPARE(e.message(), QStringLiteral("The picture is too large (20000 x 10000 pixels)"));
     }
 }
 

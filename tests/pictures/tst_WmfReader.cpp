@@ -23,6 +23,8 @@ constexpr QRgb kWhite = 0xFFFFFF, kBlack = 0x000000, kRed = 0xFF0000, kBlue = 0x
 enum : quint16 {
     SAVEDC = 0x001E, SETBKMODE = 0x0102, SETMAPMODE = 0x0103, SETPOLYFILLMODE = 0x0106, RESTOREDC = 0x0127,
     SETTEXTALIGN = 0x012E, DIBCREATEPATTERNBRUSH = 0x0142, INTERSECTCLIPRECT = 0x0416, FILLREGION = 0x0228,
+    INVERTREGION = 0x012A, PAINTREGION = 0x012B, SELECTCLIPREGION = 0x012C, OFFSETCLIPRGN = 0x0220,
+    FRAMEREGION = 0x0429,
     CREATEFONTINDIRECT = 0x02FB, POLYGON = 0x0324, TEXTOUT = 0x0521, CREATEREGION = 0x06FF, PIE = 0x081A,
     EXTTEXTOUT = 0x0A32, STRETCHBLT = 0x0B23, DIBSTRETCHBLT = 0x0B41, STRETCHDIB = 0x0F43,
 };
@@ -204,7 +206,22 @@ void tst_WmfReader::pixels_data()
         << Wmf().Pen(5, 0, 0).Select(0).Raw(DIBCREATEPATTERNBRUSH, pattern).Select(1).Rectangle(0, 0, 96, 96).Finish()
         << Probes{{10, 10, kBlack}, {11, 10, kWhite}, {11, 11, kBlack}};
 
-    // Damage ends the drawing.
+    // A region record too short for a region: the region records after it
+    // are drawn, and the empty object it leaves in slot 2 keeps the good
+    // region in slot 3 and the blue brush in slot 4. The good region is
+    // filled, painted red, inverted to cyan and framed in blue; selecting
+    // slot 2 as the clip changes nothing.
+    QByteArray shortRegion;
+    for (int v : {0, 6, 0, 20})
+        Put16(shortRegion, v);
+    QTest::newRow("region too short")
+        << RedFill().Raw(CREATEREGION, shortRegion).Raw(CREATEREGION, Region(10, 20, 30, 40)).Brush(0, Rgb(0, 0, 255))
+               .Rec(FILLREGION, {3, 4}).Rec(SELECTCLIPREGION, {2}).Rec(OFFSETCLIPRGN, {5, 5}).Rec(PAINTREGION, {3})
+               .Rec(INVERTREGION, {3}).Rec(FRAMEREGION, {3, 4, 2, 2}).Rectangle(40, 40, 60, 60).Finish()
+        << Probes{{20, 30, 0x00FFFF}, {10, 30, kBlue}, {29, 39, kBlue}, {9, 30, kWhite}, {50, 50, kRed}};
+
+    // Damage in a record's size ends the drawing; a record of sound size
+    // whose contents cannot be used is skipped.
     QByteArray huge;
     Put32(huge, 0x7FFFFFFF);
     Put16(huge, 0x041B);
@@ -213,7 +230,21 @@ void tst_WmfReader::pixels_data()
         << Probes{{10, 10, kRed}, {50, 50, kWhite}};
     QTest::newRow("point count beyond the record")
         << RedFill().Rectangle(0, 0, 20, 20).Rec(POLYGON, {30000, 0, 0, 90, 90}).Rectangle(40, 40, 60, 60).Finish()
-        << Probes{{10, 10, kRed}, {50, 50, kWhite}};
+        << Probes{{10, 10, kRed}, {50, 50, kRed}};
+    // Every kind of record the reader plays, without its parameters. One
+    // that makes an object leaves an empty one in slot 2: selecting it
+    // changes nothing, and the blue brush after it goes to slot 3.
+    const QList<int> makers = {0x00F7, 0x0142, 0x01F9, 0x02FA, 0x02FB, 0x02FC, 0x06FF};
+    for (const int function : {0x0035, 0x00F7, 0x0102, 0x0103, 0x0104, 0x0106, 0x0107, 0x0108, 0x0127, 0x012A,
+                               0x012B, 0x012C, 0x012D, 0x012E, 0x0142, 0x01F0, 0x01F9, 0x0201, 0x0209, 0x020A,
+                               0x020B, 0x020C, 0x020D, 0x020E, 0x020F, 0x0211, 0x0213, 0x0214, 0x0220, 0x0228,
+                               0x0234, 0x02FA, 0x02FB, 0x02FC, 0x0324, 0x0325, 0x0410, 0x0412, 0x0415, 0x0416,
+                               0x0418, 0x0419, 0x041B, 0x041F, 0x0429, 0x0521, 0x0538, 0x0548, 0x061C, 0x061D,
+                               0x06FF, 0x0817, 0x081A, 0x0922, 0x0940, 0x0A32, 0x0B23, 0x0B41, 0x0D33, 0x0F43, 0x0830})
+        QTest::newRow(qPrintable(QStringLiteral("empty record %1").arg(function, 4, 16, QLatin1Char('0'))))
+            << RedFill().Raw(quint16(function), {}).Brush(0, Rgb(0, 0, 255)).Select(2).Rectangle(0, 0, 20, 20)
+                   .Select(3).Rectangle(40, 40, 60, 60).Finish()
+            << Probes{{10, 10, makers.contains(function) ? kRed : kBlue}, {50, 50, kBlue}};
     QTest::newRow("no end record") << RedFill().Rectangle(0, 0, 20, 20).Finish(false) << Probes{{10, 10, kRed}};
 }
 
