@@ -1,5 +1,6 @@
 // Local
 #include "AppError.h"
+#include "ExifOrientation.h"
 #include "ImageResize.h"
 #include "JpegCodec.h"
 
@@ -31,17 +32,20 @@ public:
 
 } // namespace
 
-// The input as a JPEG file: its header, then the picture at 1/8 (a frame
+// The input as a JPEG file: its EXIF orientation (the picture turned by it),
+// its header, then the picture at 1/8 (a frame
 // beyond the fuzz build's cap of a few megapixels is refused at once), and
 // when it is small also at full size and scaled while decoding. A JPEG error
 // is a fine outcome; a crash, a hang or a sanitizer report is not.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     try {
-        const JpegDecoder decoder(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+        const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+        const int orientation = JpegOrientation(bytes);
+        const JpegDecoder decoder(bytes);
         const qint64 pixels = qint64(decoder.Width()) * decoder.Height();
         const bool fast = size > 0 && (data[size - 1] & 1) != 0;
-        decoder.Decode(8, fast);
+        OrientedImage(decoder.Decode(8, fast), orientation);
         if (pixels <= qint64(1024) * 1024) {
             decoder.Decode(1, !fast);
             ScalingTarget target;
