@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "Bitmap.h"
+#include "ByteReader.h"
 #include "JpegCodec.h"
 
 // Qt
@@ -33,58 +34,7 @@ struct InvalidData
 }
 
 // Little-endian reads, every offset checked against the data first.
-class Bytes
-{
-public:
-    explicit Bytes(QByteArrayView v)
-        : FData(reinterpret_cast<const uchar *>(v.data()))
-        , FSize(v.size())
-    {
-    }
-
-    qint64 size() const { return FSize; }
-    const uchar *data() const { return FData; }
-
-    bool has(qint64 offset, qint64 length) const
-    {
-        return offset >= 0 && length >= 0 && offset <= FSize && length <= FSize - offset;
-    }
-
-    // The bytes from offset on (none when offset lies beyond the end).
-    Bytes from(qint64 offset) const
-    {
-        Bytes b = *this;
-        offset = std::clamp<qint64>(offset, 0, FSize);
-        b.FData += offset;
-        b.FSize -= offset;
-        return b;
-    }
-
-    quint16 u16(qint64 offset) const
-    {
-        need(offset, 2);
-        return quint16(FData[offset] | FData[offset + 1] << 8);
-    }
-
-    quint32 u32(qint64 offset) const
-    {
-        need(offset, 4);
-        return quint32(FData[offset]) | quint32(FData[offset + 1]) << 8
-             | quint32(FData[offset + 2]) << 16 | quint32(FData[offset + 3]) << 24;
-    }
-
-    qint32 i32(qint64 offset) const { return qint32(u32(offset)); }
-
-private:
-    void need(qint64 offset, qint64 length) const
-    {
-        if (!has(offset, length))
-            Invalid();
-    }
-
-    const uchar *FData;
-    qint64 FSize;
-};
+using Bytes = TByteReader<InvalidData>;
 
 enum class Coding { Rgb, Rle8, Rle4, Rle24, Fields, Jpeg, Png };
 
@@ -115,8 +65,8 @@ bool IsWindowsHeaderSize(qint64 size)
 DibHeader ParseHeader(Bytes info, bool icon)
 {
     DibHeader h;
-    h.headerSize = info.u32(0);
-    if (h.headerSize < 12 || !info.has(0, h.headerSize))
+    h.headerSize = info.U32(0);
+    if (h.headerSize < 12 || !info.Has(0, h.headerSize))
         Invalid();
 
     qint64 rawHeight = 0;
@@ -126,24 +76,24 @@ DibHeader ParseHeader(Bytes info, bool icon)
     if (h.headerSize == 12) {
         h.core = true;
         os2 = true;
-        h.width = info.u16(4);
-        rawHeight = info.u16(6);
-        h.bitCount = info.u16(10);
+        h.width = info.U16(4);
+        rawHeight = info.U16(6);
+        h.bitCount = info.U16(10);
     } else if (IsWindowsHeaderSize(h.headerSize)) {
-        h.width = info.i32(4);
-        rawHeight = info.i32(8);
-        h.bitCount = info.u16(14);
-        compression = info.u32(16);
-        colorsUsed = info.u32(32);
+        h.width = info.S32(4);
+        rawHeight = info.S32(8);
+        h.bitCount = info.U16(14);
+        compression = info.U32(16);
+        colorsUsed = info.U32(32);
     } else if (h.headerSize >= 16 && h.headerSize <= 64 && h.headerSize % 2 == 0) {
         // OS/2 2.x writers may store any leading part of the 64-byte header;
         // the fields left out are zero.
         os2 = true;
-        h.width = info.i32(4);
-        rawHeight = info.i32(8);
-        h.bitCount = info.u16(14);
-        compression = h.headerSize >= 20 ? info.u32(16) : 0;
-        colorsUsed = h.headerSize >= 36 ? info.u32(32) : 0;
+        h.width = info.S32(4);
+        rawHeight = info.S32(8);
+        h.bitCount = info.U16(14);
+        compression = h.headerSize >= 20 ? info.U32(16) : 0;
+        colorsUsed = h.headerSize >= 36 ? info.U32(32) : 0;
     } else {
         Invalid();
     }
@@ -204,9 +154,9 @@ DibHeader ParseHeader(Bytes info, bool icon)
         const int count = alphaFields ? 4 : 3;
         const int inHeader = int(std::clamp<qint64>((h.headerSize - 40) / 4, 0, 4));
         for (int i = 0; i < count; ++i)
-            h.masks[i] = i < inHeader ? info.u32(40 + 4 * i) : info.u32(h.headerSize + 4 * (i - inHeader));
+            h.masks[i] = i < inHeader ? info.U32(40 + 4 * i) : info.U32(h.headerSize + 4 * (i - inHeader));
         if (!alphaFields && inHeader >= 4)
-            h.masks[3] = info.u32(52);
+            h.masks[3] = info.U32(52);
         h.tableOffset += 4 * std::max(0, count - inHeader);
     } else if (h.bitCount == 16) {
         h.masks = {0x7C00, 0x03E0, 0x001F, 0};
@@ -236,10 +186,10 @@ Palette ReadPalette(const DibHeader &h, Bytes info, qint64 tableEnd)
     if (h.bitCount < 1 || h.bitCount > 8)
         return palette;
     const qint64 entrySize = h.core ? 3 : 4;
-    const qint64 end = std::min(tableEnd, info.size());
+    const qint64 end = std::min(tableEnd, info.Size());
     const qint64 available = end > h.tableOffset ? (end - h.tableOffset) / entrySize : 0;
     const qint64 count = std::min({h.tableEntries, qint64(1) << h.bitCount, available});
-    const uchar *p = info.data() + h.tableOffset;
+    const uchar *p = info.Data() + h.tableOffset;
     for (qint64 i = 0; i < count; ++i, p += entrySize)
         palette[i] = Bgr{p[0], p[1], p[2]};
     return palette;
@@ -387,7 +337,7 @@ struct WideTables
 void DecodeUncompressed(const DibHeader &h, const Palette &palette, Bytes bits, Canvas &c)
 {
     const qint64 rowBytes = h.rowBytes();
-    const qint64 rowsPresent = std::min<qint64>(c.height(), bits.size() / rowBytes);
+    const qint64 rowsPresent = std::min<qint64>(c.height(), bits.Size() / rowBytes);
     if (rowsPresent == 0)
         Invalid();
     const int w = c.width();
@@ -404,7 +354,7 @@ void DecodeUncompressed(const DibHeader &h, const Palette &palette, Bytes bits, 
     uint alphaOr = 0, alphaAnd = 255;
 
     for (qint64 i = 0; i < rowsPresent; ++i) {
-        const uchar *src = bits.data() + i * rowBytes;
+        const uchar *src = bits.Data() + i * rowBytes;
         const qint64 y = h.topDown ? i : c.height() - 1 - i;
         uchar *dst = c.row(y);
         uchar *a = c.alpha.isEmpty() ? nullptr : c.alphaRow(y);
@@ -468,8 +418,8 @@ void DecodeRle(const DibHeader &h, const Palette &palette, Bytes bits, Canvas &c
     const qint64 w = c.width(), ht = c.height();
     std::memset(c.row(0), 0, size_t(c.colour.sizeInBytes()));
     c.makeAlpha(0);
-    const uchar *p = bits.data();
-    const qint64 n = bits.size();
+    const uchar *p = bits.Data();
+    const qint64 n = bits.Size();
     qint64 pos = 0, x = 0, y = 0;  // y counts rows from the bottom
 
     auto put = [&](qint64 px, const Bgr &colour) {
@@ -558,22 +508,18 @@ void DecodeRle(const DibHeader &h, const Palette &palette, Bytes bits, Canvas &c
 std::optional<std::pair<qint64, qint64>> PngSize(Bytes png)
 {
     static const uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (!png.has(0, 24) || std::memcmp(png.data(), signature, 8) != 0 || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
+    if (!png.Has(0, 24) || std::memcmp(png.Data(), signature, 8) != 0 || std::memcmp(png.Data() + 12, "IHDR", 4) != 0)
         return std::nullopt;
-    auto be32 = [&](qint64 o) {
-        const uchar *p = png.data() + o;
-        return qint64(quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]));
-    };
-    for (qint64 pos = 8; png.has(pos, 8);) {
-        const qint64 length = be32(pos);
-        const uchar *type = png.data() + pos + 4;
+    for (qint64 pos = 8; png.Has(pos, 8);) {
+        const qint64 length = png.U32Be(pos);
+        const uchar *type = png.Data() + pos + 4;
         if (std::memcmp(type, "IEND", 4) == 0)
             break;
-        if (!png.has(pos + 8, length + 4) && std::memcmp(type, "IDAT", 4) != 0)
+        if (!png.Has(pos + 8, length + 4) && std::memcmp(type, "IDAT", 4) != 0)
             return std::nullopt;
         pos += 12 + length;
     }
-    return std::make_pair(be32(16), be32(20));
+    return std::make_pair(qint64(png.U32Be(16)), qint64(png.U32Be(20)));
 }
 
 // Qt's readers refuse, on their own, pictures that would need more memory
@@ -647,7 +593,7 @@ Canvas CanvasFromImage(const QImage &image)
 
 Canvas DecodeEmbedded(const DibHeader &h, Bytes bits)
 {
-    const QByteArrayView data(reinterpret_cast<const char *>(bits.data()), bits.size());
+    const QByteArrayView data(reinterpret_cast<const char *>(bits.Data()), bits.Size());
     if (h.coding == Coding::Png)
         return CanvasFromImage(ReadPng(data));
 
@@ -699,10 +645,10 @@ struct ProfileRange
 std::optional<ProfileRange> EmbeddedProfile(const DibHeader &h, Bytes info)
 {
     constexpr quint32 kProfileEmbedded = 0x4D424544;  // 'MBED'
-    if (h.headerSize < 124 || h.embedded() || info.u32(56) != kProfileEmbedded)
+    if (h.headerSize < 124 || h.embedded() || info.U32(56) != kProfileEmbedded)
         return std::nullopt;
-    const ProfileRange r{info.u32(112), info.u32(116)};
-    if (r.size == 0 || !info.has(r.offset, r.size))
+    const ProfileRange r{info.U32(112), info.U32(116)};
+    if (r.size == 0 || !info.Has(r.offset, r.size))
         return std::nullopt;
     return r;
 }
@@ -714,7 +660,7 @@ void ApplyEmbeddedProfile(const DibHeader &h, Bytes info, Canvas &c)
         return;
     const qint64 offset = range->offset, size = range->size;
     const QColorSpace profile = QColorSpace::fromIccProfile(
-        QByteArray(reinterpret_cast<const char *>(info.data() + offset), qsizetype(size)));
+        QByteArray(reinterpret_cast<const char *>(info.Data() + offset), qsizetype(size)));
     if (!profile.isValid() || profile == QColorSpace(QColorSpace::SRgb))
         return;
     QImage rgb = c.colour.convertToFormat(QImage::Format_RGBX64);
@@ -793,19 +739,19 @@ QImage DecodeBmp(const QByteArray &data)
 {
     try {
         const Bytes file{QByteArrayView(data)};
-        if (!file.has(0, 14) || data[0] != 'B' || data[1] != 'M')
+        if (!file.Has(0, 14) || data[0] != 'B' || data[1] != 'M')
             Invalid();
-        const Bytes info = file.from(14);
+        const Bytes info = file.From(14);
         const DibHeader h = ParseHeader(info, false);
         // Where the rows start, from the file header; an offset pointing into
         // the header itself is a writer's mistake, and the rows then most
         // likely follow the colour table.
-        qint64 bitsStart = qint64(file.u32(10)) - 14;
+        qint64 bitsStart = qint64(file.U32(10)) - 14;
         if (bitsStart < h.tableOffset)
             bitsStart = h.bitsOffset();
-        if (bitsStart >= info.size())
+        if (bitsStart >= info.Size())
             Invalid();
-        Canvas c = DecodeCanvas(h, info, bitsStart, info.from(bitsStart), false);
+        Canvas c = DecodeCanvas(h, info, bitsStart, info.From(bitsStart), false);
         ApplyEmbeddedProfile(h, info, c);
         return OnWhite(c);
     } catch (const InvalidData &) {
@@ -818,7 +764,7 @@ QImage DecodeDib(QByteArrayView info, QByteArrayView bits, bool keepAlpha)
     try {
         const Bytes header(info);
         const DibHeader h = ParseHeader(header, false);
-        Canvas c = DecodeCanvas(h, header, header.size(), Bytes(bits), keepAlpha);
+        Canvas c = DecodeCanvas(h, header, header.Size(), Bytes(bits), keepAlpha);
         return ToDibImage(c, keepAlpha);
     } catch (const InvalidData &) {
         throw AppError(BitmapInvalidText());
@@ -831,9 +777,9 @@ QImage DecodePackedDib(QByteArrayView packed, bool keepAlpha)
         const Bytes dib(packed);
         const DibHeader h = ParseHeader(dib, false);
         const qint64 bitsStart = h.bitsOffset();
-        if (bitsStart >= dib.size())
+        if (bitsStart >= dib.Size())
             Invalid();
-        Canvas c = DecodeCanvas(h, dib, bitsStart, dib.from(bitsStart), keepAlpha);
+        Canvas c = DecodeCanvas(h, dib, bitsStart, dib.From(bitsStart), keepAlpha);
         return ToDibImage(c, keepAlpha);
     } catch (const InvalidData &) {
         throw AppError(BitmapInvalidText());
@@ -850,8 +796,8 @@ QImage DecodeIconDib(QByteArrayView data)
         if (h.coding != Coding::Rgb && h.coding != Coding::Fields)
             Invalid();
         const qint64 bitsStart = h.bitsOffset();
-        const Bytes bits = dib.from(bitsStart);
-        if (bitsStart >= dib.size() || bits.size() / h.rowBytes() < h.height)
+        const Bytes bits = dib.From(bitsStart);
+        if (bitsStart >= dib.Size() || bits.Size() / h.rowBytes() < h.height)
             Invalid();
         Canvas c = DecodeCanvas(h, dib, bitsStart, bits, true);
 
@@ -866,8 +812,8 @@ QImage DecodeIconDib(QByteArrayView data)
         const bool profileInMask = profile && profile->offset < bitsStart + maskStart + maskRowBytes * h.height
                                 && profile->offset + profile->size > bitsStart + maskStart;
         if (!c.pixelAlpha && !profileInMask) {
-            for (qint64 i = 0; i < c.height() && bits.has(maskStart + i * maskRowBytes, maskRowBytes); ++i) {
-                const uchar *m = bits.data() + maskStart + i * maskRowBytes;
+            for (qint64 i = 0; i < c.height() && bits.Has(maskStart + i * maskRowBytes, maskRowBytes); ++i) {
+                const uchar *m = bits.Data() + maskStart + i * maskRowBytes;
                 const qint64 y = h.topDown ? i : c.height() - 1 - i;
                 for (qint64 x = 0; x < c.width(); ++x) {
                     if ((m[x >> 3] >> (7 - (x & 7))) & 1) {

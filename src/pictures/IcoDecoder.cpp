@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "BmpDecoder.h"
+#include "ByteReader.h"
 
 // Std
 #include <algorithm>
@@ -13,20 +14,14 @@
 
 namespace {
 
-quint16 U16(const uchar *p)
+// Reads the directory and the entries' own headers. Every read is checked
+// against the size first, as the results differ for each shortfall; a read
+// that got past those checks would still fail as the icon not being valid.
+struct InvalidIcon : AppError
 {
-    return quint16(p[0] | p[1] << 8);
-}
-
-quint32 U32(const uchar *p)
-{
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-}
-
-quint32 Be32(const uchar *p)
-{
-    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
-}
+    InvalidIcon() : AppError(QStringLiteral("Icon image is not valid")) {}
+};
+using Bytes = TByteReader<InvalidIcon>;
 
 struct Entry
 {
@@ -42,38 +37,38 @@ struct Entry
 // header (the directory's bytes are often wrong, and 0 there means 256).
 std::optional<Entry> ReadEntry(int index, QByteArrayView data)
 {
-    const auto *p = reinterpret_cast<const uchar *>(data.data());
-    const qint64 size = data.size();
+    const Bytes b(data);
+    const qint64 size = b.Size();
     Entry e;
     e.index = index;
     e.data = data;
     static const uchar pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (size >= 8 && std::memcmp(p, pngSignature, 8) == 0) {
-        if (size < 26 || std::memcmp(p + 12, "IHDR", 4) != 0)
+    if (size >= 8 && std::memcmp(b.Data(), pngSignature, 8) == 0) {
+        if (size < 26 || std::memcmp(b.Data() + 12, "IHDR", 4) != 0)
             return std::nullopt;
         e.png = true;
-        e.width = Be32(p + 16);
-        e.height = Be32(p + 20);
+        e.width = b.U32Be(16);
+        e.height = b.U32Be(20);
         int channels = 1;
-        switch (p[25]) {
+        switch (b.U8(25)) {
         case 2: channels = 3; break;
         case 4: channels = 2; break;
         case 6: channels = 4; break;
         default: break;
         }
-        e.depth = p[24] * channels;
+        e.depth = b.U8(24) * channels;
     } else {
         if (size < 12)
             return std::nullopt;
-        const quint32 headerSize = U32(p);
+        const quint32 headerSize = b.U32(0);
         if (headerSize == 12) {
-            e.width = U16(p + 4);
-            e.height = U16(p + 6) / 2;
-            e.depth = U16(p + 10);
+            e.width = b.U16(4);
+            e.height = b.U16(6) / 2;
+            e.depth = b.U16(10);
         } else if (headerSize >= 16 && size >= 16) {
-            e.width = qint32(U32(p + 4));
-            e.height = std::abs(qint64(qint32(U32(p + 8)))) / 2;
-            e.depth = U16(p + 14);
+            e.width = b.S32(4);
+            e.height = std::abs(qint64(b.S32(8))) / 2;
+            e.depth = b.U16(14);
         } else {
             return std::nullopt;
         }
@@ -92,19 +87,19 @@ constexpr int kMaxAttempts = 8;
 QImage DecodeIco(const QByteArray &file)
 {
     const QString invalid = QStringLiteral("Icon image is not valid");
-    const auto *p = reinterpret_cast<const uchar *>(file.constData());
-    const qint64 size = file.size();
-    if (size < 6 || U16(p) != 0 || (U16(p + 2) != 1 && U16(p + 2) != 2))
+    const Bytes ico{QByteArrayView(file)};
+    const qint64 size = ico.Size();
+    if (size < 6 || ico.U16(0) != 0 || (ico.U16(2) != 1 && ico.U16(2) != 2))
         throw AppError(invalid);
-    const int count = U16(p + 4);
+    const int count = ico.U16(4);
     if (count == 0 || 6 + qint64(count) * 16 > size)
         throw AppError(invalid);
 
     std::vector<Entry> entries;
     for (int i = 0; i < count; ++i) {
-        const uchar *d = p + 6 + i * 16;
-        const qint64 length = U32(d + 8);
-        const qint64 offset = U32(d + 12);
+        const qint64 d = 6 + qint64(i) * 16;
+        const qint64 length = ico.U32(d + 8);
+        const qint64 offset = ico.U32(d + 12);
         if (offset >= size || length == 0)
             continue;
         // A length running past the end of the file is cut to the file.

@@ -13,7 +13,6 @@
 // Std
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 using namespace MetaEngineInternal;
 
@@ -33,14 +32,6 @@ constexpr QRgb kDefaultPalette[20] = {
 };
 
 } // namespace
-
-float TMetaBytes::F32(qint64 off) const
-{
-    const quint32 bits = U32(off);
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
 
 TMetaEngine::TMetaEngine(QImage &canvas, const QTransform &deviceToCanvas, QPointF devicePerMm)
     : FCanvas(canvas), FDeviceToCanvas(deviceToCanvas), FDevicePerMm(devicePerMm)

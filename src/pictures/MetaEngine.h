@@ -2,6 +2,7 @@
 
 // Local
 #include "Bitmap.h"
+#include "ByteReader.h"
 
 // Qt
 #include <QByteArrayView>
@@ -50,47 +51,7 @@ struct TMetaBadRecord
 
 // Little-endian reads from one record. A read outside the record makes the
 // record bad (TMetaBadRecord), so a reader never looks past what it holds.
-class TMetaBytes
-{
-public:
-    TMetaBytes(const char *data, qint64 size) : FData(data), FSize(size) {}
-
-    qint64 Size() const { return FSize; }
-    bool Has(qint64 offset, qint64 count) const
-    {
-        return offset >= 0 && count >= 0 && offset <= FSize && count <= FSize - offset;
-    }
-    void Need(qint64 offset, qint64 count) const
-    {
-        if (!Has(offset, count))
-            throw TMetaBadRecord();
-    }
-
-    quint8 U8(qint64 off) const { Need(off, 1); return quint8(FData[off]); }
-    quint16 U16(qint64 off) const
-    {
-        Need(off, 2);
-        return quint16(quint8(FData[off]) | quint8(FData[off + 1]) << 8);
-    }
-    qint16 S16(qint64 off) const { return qint16(U16(off)); }
-    quint32 U32(qint64 off) const
-    {
-        Need(off, 4);
-        return quint32(quint8(FData[off])) | quint32(quint8(FData[off + 1])) << 8
-               | quint32(quint8(FData[off + 2])) << 16 | quint32(quint8(FData[off + 3])) << 24;
-    }
-    qint32 S32(qint64 off) const { return qint32(U32(off)); }
-    float F32(qint64 off) const;
-    QByteArrayView View(qint64 off, qint64 count) const
-    {
-        Need(off, count);
-        return QByteArrayView(FData + off, count);
-    }
-
-private:
-    const char *FData;
-    qint64 FSize;
-};
+using TMetaBytes = TByteReader<TMetaBadRecord>;
 
 // A colour as the files store it (COLORREF: red, green, blue, flags).
 struct TMetaColor
