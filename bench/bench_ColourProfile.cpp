@@ -28,35 +28,12 @@
 // Little CMS
 #include <lcms2.h>
 
+#include "TestProfiles.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
 
-QByteArray SaveProfile(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-QByteArray AdobeRgbLikeProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.6400, 0.3300, 1.0}, {0.2100, 0.7100, 1.0}, {0.1500, 0.0600, 1.0}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    const QByteArray bytes = SaveProfile(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(gamma);
-    return bytes;
-}
-
-QByteArray SrgbProfile()
-{
-    return SaveProfile(cmsCreate_sRGBProfile());
-}
 
 // Smooth gradients with some noise, so that neighbouring pixels differ.
 QImage TestBitmap(int width, int height)
@@ -137,7 +114,7 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
 
-    const QByteArray adobe = AdobeRgbLikeProfile();
+    const QByteArray adobe = RgbProfile();
     const QByteArray srgb = SrgbProfile();
     const struct
     {

@@ -19,8 +19,7 @@
 #include <cstdio>
 #include <vector>
 
-// Little CMS
-#include <lcms2.h>
+#include "TestProfiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,22 +32,6 @@ double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QByteArray WideGamutProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *curve = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {curve, curve, curve};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(curve);
-    return bytes;
 }
 
 double LoadMs(const QString &path)
@@ -91,7 +74,7 @@ int main(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
     QTemporaryDir temp;
-    const QByteArray profile = WideGamutProfile();
+    const QByteArray profile = RgbProfile();
     const QByteArray chunk = QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
     const QByteArray segment = QByteArray("\xFF\xE2", 2) + char((chunk.size() + 2) >> 8)
                                + char((chunk.size() + 2) & 0xFF) + chunk;

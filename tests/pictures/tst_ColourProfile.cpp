@@ -13,36 +13,9 @@
 #include "ColourProfile.h"
 #include "DibTestData.h"
 #include "TestPaths.h"
+#include "TestProfiles.h"
 
 namespace {
-
-QByteArray SaveProfile(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-// A matrix profile with the given red primary (Adobe RGB's by default),
-// Adobe RGB's green and blue, D65 and a plain gamma.
-QByteArray RgbProfile(double gamma = 2.2, double redX = 0.64)
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{redX, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *curve = cmsBuildGamma(nullptr, gamma);
-    cmsToneCurve *curves[3] = {curve, curve, curve};
-    const QByteArray bytes = SaveProfile(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(curve);
-    return bytes;
-}
-
-QByteArray SrgbProfile()
-{
-    return SaveProfile(cmsCreate_sRGBProfile());
-}
 
 // What Little CMS itself makes of the pixels (perceptual, to its sRGB).
 QByteArray Reference(const QByteArray &profile, const QByteArray &pixels, cmsUInt32Number inputFormat)
@@ -332,10 +305,10 @@ void tst_ColourProfile::unusableProfileLeavesPicture_data()
     QTest::newRow("no signature") << noSignature;
     QTest::newRow("huge tag count") << noTags;
     QTest::newRow("tags past the end") << cutTags;
-    QTest::newRow("Lab profile") << SaveProfile(cmsCreateLab4Profile(nullptr));
+    QTest::newRow("Lab profile") << SavedProfile(cmsCreateLab4Profile(nullptr));
     QTest::newRow("gray profile") << [] {
         cmsToneCurve *curve = cmsBuildGamma(nullptr, 2.2);
-        const QByteArray p = SaveProfile(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+        const QByteArray p = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), curve));
         cmsFreeToneCurve(curve);
         return p;
     }();

@@ -10,15 +10,13 @@
 #include "PictureLoader.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
+#include "TestProfiles.h"
 
 // Qt
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-// Little CMS, to make profiles
-#include <lcms2.h>
 
 // libjpeg's message numbers
 #include <cstdio>
@@ -52,28 +50,6 @@ QByteArray WithProfile(const QByteArray &jpeg, const QByteArray &profile)
     const QByteArray chunk = QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
     const int length = int(chunk.size()) + 2;
     return jpeg.left(2) + "\xFF\xE2" + char(length >> 8) + char(length & 0xFF) + chunk + jpeg.mid(2);
-}
-
-QByteArray SavedProfile(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-// A wide-gamut matrix profile: Adobe RGB's primaries and gamma 2.2.
-QByteArray WideGamutProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *curve = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve *curves[3] = {curve, curve, curve};
-    const QByteArray bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(curve);
-    return bytes;
 }
 
 } // namespace
@@ -359,15 +335,15 @@ void tst_PictureLoader::orientationTurnsThePicture()
 void tst_PictureLoader::colourProfileGivesSrgb()
 {
     const QByteArray plain = EncodeJpeg(DetailedPicture(300, 200), 90);
-    QByteArray broken = WideGamutProfile();
+    QByteArray broken = RgbProfile();
     broken[3] = char(broken[3] + 1);    // its size field no longer fits
     const struct
     {
         const char *name;
         QByteArray profile;
         bool converted;
-    } rows[] = {{"wide", WideGamutProfile(), true},
-                {"srgb", SavedProfile(cmsCreate_sRGBProfile()), false},
+    } rows[] = {{"wide", RgbProfile(), true},
+                {"srgb", SrgbProfile(), false},
                 {"broken", broken, false}};
     const QString plainFile = FDir.filePath(QStringLiteral("plain.jpg"));
     WriteFile(plainFile, plain);
