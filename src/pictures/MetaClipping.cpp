@@ -10,6 +10,44 @@
 
 using namespace MetaEngineInternal;
 
+namespace {
+
+// The part of a polygon on one side of a horizontal line (Sutherland and
+// Hodgman): above it (smaller y) or below it.
+QPolygonF CutAtLine(const QPolygonF &in, double y, bool keepAbove)
+{
+    auto keep = [&](QPointF p) { return keepAbove ? p.y() <= y : p.y() >= y; };
+    QPolygonF out;
+    const qsizetype n = in.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QPointF a = in[i], b = in[(i + 1) % n];
+        if (keep(a))
+            out << a;
+        if (keep(a) != keep(b))
+            out << QPointF(a.x() + (y - a.y()) / (b.y() - a.y()) * (b.x() - a.x()), y);
+    }
+    return out;
+}
+
+// A polygon in canvas pixels as a region. Qt gives up on a polygon region
+// more than 100000 pixels tall (it comes back empty, and Qt leaks what it had
+// made of it), and a slanted one has a rectangle for every row, which later
+// clipping goes through one by one. Polygons are first cut to the canvas and
+// 1024 pixels above and below it: enough for the offsets files give their
+// clip regions.
+QRegion PolygonRegion(const QPolygonF &polygon, int canvasHeight, Qt::FillRule rule)
+{
+    constexpr double kMargin = 1024;
+    const QPolygonF cut = CutAtLine(CutAtLine(polygon, -kMargin, false), canvasHeight + kMargin, true);
+    QPolygon ip;
+    ip.reserve(cut.size());
+    for (const QPointF &p : cut)
+        ip << QPoint(ClampRound(p.x()), ClampRound(p.y()));
+    return QRegion(ip, rule);
+}
+
+} // namespace
+
 QRegion TMetaEngine::Everything() const
 {
     const int margin = 1 << 20;
@@ -30,11 +68,7 @@ QRegion TMetaEngine::LogicalRectRegion(const QRectF &r) const
             return QRegion();
         return QRegion(l, t, rr - l, b - t);
     }
-    const QPolygonF poly = FTransform.map(QPolygonF(r.normalized()));
-    QPolygon ip;
-    for (const QPointF &p : poly)
-        ip << QPoint(ClampRound(p.x()), ClampRound(p.y()));
-    return QRegion(ip);
+    return PolygonRegion(FTransform.map(QPolygonF(r.normalized())), FCanvas.height(), Qt::OddEvenFill);
 }
 
 QRegion TMetaEngine::CanvasRegion(const TMetaRegion &region) const
@@ -82,13 +116,17 @@ void TMetaEngine::CombineClip(const QRegion &region, int mode)
 void TMetaEngine::IntersectClipRect(const QRectF &r)
 {
     UpdateTransform();
-    CombineClip(LogicalRectRegion(r), Gdi::RGN_AND);
+    const QRegion region = LogicalRectRegion(r);
+    ChargePoints(region.rectCount());
+    CombineClip(region, Gdi::RGN_AND);
 }
 
 void TMetaEngine::ExcludeClipRect(const QRectF &r)
 {
     UpdateTransform();
-    CombineClip(LogicalRectRegion(r), Gdi::RGN_DIFF);
+    const QRegion region = LogicalRectRegion(r);
+    ChargePoints(region.rectCount());
+    CombineClip(region, Gdi::RGN_DIFF);
 }
 
 void TMetaEngine::OffsetClipRgn(QPointF d)
@@ -129,10 +167,8 @@ void TMetaEngine::SelectClipPath(int mode)
     const QList<QPolygonF> polygons = FPath.toSubpathPolygons();
     for (const QPolygonF &poly : polygons) {
         ChargePoints(poly.size());
-        QPolygon ip;
-        for (const QPointF &p : poly)
-            ip << QPoint(ClampRound(p.x()), ClampRound(p.y()));
-        const QRegion part(ip, rule);
+        const QRegion part = PolygonRegion(poly, FCanvas.height(), rule);
+        ChargePoints(part.rectCount());
         region = FState.Winding ? region.united(part) : region.xored(part);
     }
     FPath = QPainterPath();

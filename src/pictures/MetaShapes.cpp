@@ -712,30 +712,51 @@ void TMetaEngine::FloodFill(QPointF p, quint32 colorRef, bool surface)
     FWork += qint64(w) * h;
     if (FWork > FWorkLimit)
         throw TMetaStop();
-    std::vector<bool> seen(size_t(w) * size_t(h), false);
+    // Which pixels may still be filled, worked out once for the whole canvas
+    // (asking the clip region and reading the colour for every visit of a
+    // pixel cost many times more): inside the clip and of the right colour,
+    // cleared once filled.
+    std::vector<uchar> openPixels(size_t(w) * size_t(h), 0);
+    uchar *const open = openPixels.data();
+    const uchar other = surface ? 0 : 1;
+    auto markRow = [&](int y, int left, int end) {
+        const uchar *px = FCanvas.constScanLine(y) + 3 * left;
+        uchar *m = open + size_t(y) * w;
+        for (int x = left; x < end; ++x, px += 3)
+            m[x] = uchar((QRgb(px[2]) << 16 | QRgb(px[1]) << 8 | QRgb(px[0])) == target) ^ other;
+    };
+    if (clip) {
+        for (const QRect &r : *clip & QRect(0, 0, w, h)) {
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                markRow(y, r.left(), r.right() + 1);
+        }
+    } else {
+        for (int y = 0; y < h; ++y)
+            markRow(y, 0, w);
+    }
+    auto isOpen = [open, w](int x, int y) { return open[size_t(y) * w + x] != 0; };
     std::vector<QPoint> stack{QPoint(sx, sy)};
     QVector<QRect> spans;
     while (!stack.empty()) {
         const QPoint s = stack.back();
         stack.pop_back();
         const int y = s.y();
-        if (seen[size_t(y) * w + s.x()] || !inside(s.x(), y))
+        if (!isOpen(s.x(), y))
             continue;
         int l = s.x(), r = s.x();
-        while (l > 0 && !seen[size_t(y) * w + l - 1] && inside(l - 1, y))
+        while (l > 0 && isOpen(l - 1, y))
             --l;
-        while (r + 1 < w && !seen[size_t(y) * w + r + 1] && inside(r + 1, y))
+        while (r + 1 < w && isOpen(r + 1, y))
             ++r;
-        for (int x = l; x <= r; ++x)
-            seen[size_t(y) * w + x] = true;
+        std::memset(open + size_t(y) * w + l, 0, size_t(r - l + 1));
         spans << QRect(l, y, r - l + 1, 1);
         for (int ny : {y - 1, y + 1}) {
             if (ny < 0 || ny >= h)
                 continue;
             for (int x = l; x <= r; ++x) {
-                if (!seen[size_t(ny) * w + x] && inside(x, ny)) {
+                if (isOpen(x, ny)) {
                     stack.push_back(QPoint(x, ny));
-                    while (x <= r && !seen[size_t(ny) * w + x] && inside(x, ny))
+                    while (x <= r && isOpen(x, ny))
                         ++x;
                 }
             }

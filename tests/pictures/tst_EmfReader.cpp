@@ -344,6 +344,24 @@ void tst_EmfReader::pixels_data()
     QTest::newRow("meta region")
         << fill(Emf().Rec(INTERSECTCLIPRECT, {0, 0, 50, 50}).Rec(SETMETARGN, {}).Rec(INTERSECTCLIPRECT, {40, 40, 96, 96}))
         << Probes{{45, 45, kRed}, {30, 30, kWhite}, {60, 60, kWhite}};
+    // Flood fills stop at a border colour, or keep to a surface colour, and
+    // to the clip.
+    QTest::newRow("flood fill to a border")
+        << Emf().Select(Emf::kBlackPen).Select(Emf::kNullBrush).Rectangle(10, 10, 50, 50)
+               .Brush(1, 0, Rgb(255, 0, 0)).Select(1).Rec(53, {30, 30, Rgb(0, 0, 0), 0}).Finish()
+        << Probes{{30, 30, kRed}, {11, 48, kRed}, {10, 30, kBlack}, {60, 60, kWhite}, {5, 5, kWhite}};
+    QTest::newRow("flood fill of a surface, clipped")
+        << Emf().Select(Emf::kNullPen).Brush(1, 0, Rgb(0, 0, 255)).Select(1).Rectangle(0, 0, 60, 60)
+               .Rec(INTERSECTCLIPRECT, {0, 0, 30, 96}).Brush(2, 0, Rgb(255, 0, 0)).Select(2)
+               .Rec(53, {10, 10, Rgb(0, 0, 255), 1}).Finish()
+        << Probes{{10, 10, kRed}, {29, 59, kRed}, {40, 10, kBlue}, {10, 70, kWhite}};
+    // Rotated, the clip rectangle is a polygon 280000 pixels tall: Qt gives
+    // up on polygon regions over 100000 pixels tall.
+    QTest::newRow("huge rotated clip")
+        << fill(Emf().Rec(SETWORLDTRANSFORM, {Float(0.6f), Float(0.8f), Float(-0.8f), Float(0.6f), 0, 0})
+                    .Rec(INTERSECTCLIPRECT, {-100000, -100000, 100000, 100000})
+                    .Rec(SETWORLDTRANSFORM, {Float(1), 0, 0, Float(1), 0, 0}))
+        << Probes{{5, 5, kRed}, {90, 90, kRed}};
     QTest::newRow("offset clip")
         << fill(Emf().Rec(INTERSECTCLIPRECT, {0, 0, 20, 20}).Rec(OFFSETCLIPRGN, {40, 40}))
         << Probes{{50, 50, kRed}, {10, 10, kWhite}};
