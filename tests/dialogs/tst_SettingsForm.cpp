@@ -107,7 +107,9 @@ private slots:
     void desktopToolsAgree();
 
 private:
-    // Shows the dialog through ShowSettingsForm, ticks the boxes and closes it.
+    // Shows the dialog through ShowSettingsForm and lets drive answer it.
+    void DriveDialog(const std::function<void(TfrmSettings *)> &drive);
+    // Ticks the boxes and closes the dialog; true when both started unticked.
     bool RunDialog(bool bmp, bool jpeg, bool ok);
 
     QTemporaryDir FHome;
@@ -129,9 +131,8 @@ void tst_SettingsForm::init()
     QDir(FHome.filePath(QStringLiteral("config"))).removeRecursively();
 }
 
-bool tst_SettingsForm::RunDialog(bool bmp, bool jpeg, bool ok)
+void tst_SettingsForm::DriveDialog(const std::function<void(TfrmSettings *)> &drive)
 {
-    bool driven = false;
     QTimer poll;
     poll.setInterval(10);
     connect(&poll, &QTimer::timeout, this, [&] {
@@ -139,20 +140,25 @@ bool tst_SettingsForm::RunDialog(bool bmp, bool jpeg, bool ok)
         if (!form)
             return;
         poll.stop();
+        QTimer::singleShot(5000, form, [form] { form->reject(); });
+        drive(form);
+    });
+    poll.start();
+    ShowSettingsForm(nullptr);
+}
+
+bool tst_SettingsForm::RunDialog(bool bmp, bool jpeg, bool ok)
+{
+    bool driven = false;
+    DriveDialog([&](TfrmSettings *form) {
         driven = !form->cbxBMP->isChecked() && !form->cbxJPEG->isChecked();
         if (bmp)
             QTest::mouseClick(form->cbxBMP, Qt::LeftButton);
         if (jpeg)
             QTest::mouseClick(form->cbxJPEG, Qt::LeftButton);
         driven = driven && form->cbxBMP->isChecked() == bmp && form->cbxJPEG->isChecked() == jpeg;
-        QTimer::singleShot(5000, form, [form] { form->reject(); });
-        if (ok)
-            QTest::mouseClick(form->btnOK, Qt::LeftButton);
-        else
-            QTest::mouseClick(form->btnCancel, Qt::LeftButton);
+        QTest::mouseClick(ok ? form->btnOK : form->btnCancel, Qt::LeftButton);
     });
-    poll.start();
-    ShowSettingsForm(nullptr);
     return driven;
 }
 
@@ -209,20 +215,12 @@ void tst_SettingsForm::photoSettingIsStored()
     QVERIFY(StoredTurnByOrientation());
     for (const Step &step : steps) {
         bool shown = false;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, this, [&] {
-            auto *form = qobject_cast<TfrmSettings *>(QApplication::activeModalWidget());
-            if (!form)
-                return;
-            poll.stop();
+        DriveDialog([&](TfrmSettings *form) {
             shown = form->cbxTurnByOrientation->isChecked();
             if (step.click)
                 QTest::mouseClick(form->cbxTurnByOrientation, Qt::LeftButton);
             QTest::mouseClick(step.ok ? form->btnOK : form->btnCancel, Qt::LeftButton);
         });
-        poll.start();
-        ShowSettingsForm(nullptr);
         QCOMPARE(shown, step.shown);
         QCOMPARE(StoredTurnByOrientation(), step.stored);
     }
