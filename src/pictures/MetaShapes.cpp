@@ -10,10 +10,15 @@
 // Std
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace MetaEngineInternal;
 
 namespace {
+
+// A flood fill reads the whole canvas into a mask, scans it and fills what
+// it found: it is charged as this many covers of the canvas.
+constexpr qint64 kFloodFillCovers = 4;
 
 // The 8x8 hatch patterns, one bit per pixel (set: line).
 bool HatchBit(int hatch, int x, int y)
@@ -709,55 +714,50 @@ void TMetaEngine::FloodFill(QPointF p, quint32 colorRef, bool surface)
     };
     if (!inside(sx, sy))
         return;
-    FWork += qint64(w) * h;
-    if (FWork > FWorkLimit)
-        throw TMetaStop();
-    // Which pixels may still be filled, worked out once for the whole canvas
-    // (asking the clip region and reading the colour for every visit of a
-    // pixel cost many times more): inside the clip and of the right colour,
-    // cleared once filled.
-    std::vector<uchar> openPixels(size_t(w) * size_t(h), 0);
-    uchar *const open = openPixels.data();
-    const uchar other = surface ? 0 : 1;
-    auto markRow = [&](int y, int left, int end) {
-        const uchar *px = FCanvas.constScanLine(y) + 3 * left;
-        uchar *m = open + size_t(y) * w;
-        for (int x = left; x < end; ++x, px += 3)
-            m[x] = uchar((QRgb(px[2]) << 16 | QRgb(px[1]) << 8 | QRgb(px[0])) == target) ^ other;
-    };
+    ChargeWork(kFloodFillCovers * qint64(w) * h);
+    // Which pixels may still be filled, worked out once for the whole canvas,
+    // by Qt (asking the clip region and reading the colour at every visit of
+    // a pixel cost many times more): 255 inside the clip and of the right
+    // colour, 0 elsewhere and once filled.
+    QImage mask = FCanvas.createMaskFromColor(0xFF000000 | target, surface ? Qt::MaskInColor : Qt::MaskOutColor);
+    mask.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    QImage openPixels = mask.convertToFormat(QImage::Format_Grayscale8);
+    if (openPixels.isNull())
+        return;
     if (clip) {
-        for (const QRect &r : *clip & QRect(0, 0, w, h)) {
-            for (int y = r.top(); y <= r.bottom(); ++y)
-                markRow(y, r.left(), r.right() + 1);
-        }
-    } else {
-        for (int y = 0; y < h; ++y)
-            markRow(y, 0, w);
+        QPainter outside(&openPixels);
+        outside.setClipRegion(QRegion(0, 0, w, h) - *clip);
+        outside.fillRect(0, 0, w, h, Qt::black);
     }
-    auto isOpen = [open, w](int x, int y) { return open[size_t(y) * w + x] != 0; };
+    uchar *const open = openPixels.bits();
+    const qsizetype stride = openPixels.bytesPerLine();
+    // The end of the open run at x (not past end), found by the library.
+    auto runEnd = [](const uchar *row, int x, int end) {
+        const void *closed = std::memchr(row + x, 0, size_t(end - x));
+        return closed ? int(static_cast<const uchar *>(closed) - row) : end;
+    };
     std::vector<QPoint> stack{QPoint(sx, sy)};
     QVector<QRect> spans;
     while (!stack.empty()) {
         const QPoint s = stack.back();
         stack.pop_back();
         const int y = s.y();
-        if (!isOpen(s.x(), y))
+        uchar *row = open + y * stride;
+        if (!row[s.x()])
             continue;
-        int l = s.x(), r = s.x();
-        while (l > 0 && isOpen(l - 1, y))
-            --l;
-        while (r + 1 < w && isOpen(r + 1, y))
-            ++r;
-        std::memset(open + size_t(y) * w + l, 0, size_t(r - l + 1));
+        const void *before = memrchr(row, 0, size_t(s.x()));
+        const int l = before ? int(static_cast<const uchar *>(before) - row) + 1 : 0;
+        const int r = runEnd(row, s.x(), w) - 1;
+        std::memset(row + l, 0, size_t(r - l + 1));
         spans << QRect(l, y, r - l + 1, 1);
         for (int ny : {y - 1, y + 1}) {
             if (ny < 0 || ny >= h)
                 continue;
+            const uchar *next = open + ny * stride;
             for (int x = l; x <= r; ++x) {
-                if (isOpen(x, ny)) {
+                if (next[x]) {
                     stack.push_back(QPoint(x, ny));
-                    while (x <= r && isOpen(x, ny))
-                        ++x;
+                    x = runEnd(next, x, r + 1);
                 }
             }
         }

@@ -23,7 +23,7 @@ namespace {
 // its own with a fallback font. They are charged as the pixels they are
 // worth, so that a file of ever new font sizes or of characters no font has
 // cannot keep the renderer busy.
-constexpr qint64 kWorkPerFont = 65536;
+constexpr qint64 kWorkPerFont = 262144;
 constexpr qint64 kWorkPerFallbackCharacter = 4096;
 
 // The size in pixels beyond which Qt draws glyphs as outlines rather than

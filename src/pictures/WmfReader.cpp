@@ -113,21 +113,22 @@ QImage TWmfPlayer::Bitmap16(const TMetaBytes &r, qint64 offset, bool *mono)
         return QImage();
     image.fill(Qt::black);
     for (qint64 y = 0; y < height && r.Has(data + y * stride, tight); ++y) {
-        const qint64 row = data + y * stride;
+        // The whole row lies within the record: it is read directly.
+        const auto *row = reinterpret_cast<const uchar *>(r.View(data + y * stride, tight).data());
         QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(int(y)));
         for (qint64 x = 0; x < width; ++x) {
             QRgb c = 0;
             switch (bits) {
-            case 1: c = (r.U8(row + x / 8) >> (7 - x % 8)) & 1 ? 0xffffffff : 0xff000000; break;
-            case 4: c = FEngine.PaletteColor((r.U8(row + x / 2) >> (x % 2 ? 0 : 4)) & 0xF); break;
-            case 8: c = FEngine.PaletteColor(r.U8(row + x)); break;
+            case 1: c = (row[x / 8] >> (7 - x % 8)) & 1 ? 0xffffffff : 0xff000000; break;
+            case 4: c = FEngine.PaletteColor((row[x / 2] >> (x % 2 ? 0 : 4)) & 0xF); break;
+            case 8: c = FEngine.PaletteColor(row[x]); break;
             case 16: {
-                const quint16 v = r.U16(row + 2 * x);
+                const quint16 v = quint16(row[2 * x] | row[2 * x + 1] << 8);
                 c = qRgb(((v >> 10) & 31) * 255 / 31, ((v >> 5) & 31) * 255 / 31, (v & 31) * 255 / 31);
                 break;
             }
-            case 24: c = qRgb(r.U8(row + 3 * x + 2), r.U8(row + 3 * x + 1), r.U8(row + 3 * x)); break;
-            case 32: c = qRgb(r.U8(row + 4 * x + 2), r.U8(row + 4 * x + 1), r.U8(row + 4 * x)); break;
+            case 24: c = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]); break;
+            case 32: c = qRgb(row[4 * x + 2], row[4 * x + 1], row[4 * x]); break;
             }
             line[x] = c;
         }

@@ -109,12 +109,7 @@ long PeakMiB()
 void tst_IcoDecoder::pngChunkClaimingGigabytes()
 {
     QByteArray png = Png(QImage(256, 256, QImage::Format_Mono));
-    QByteArray text;
-    Put32(text, 0);
-    text[0] = char(0x67);
-    text[3] = char(0x25);
-    text += "tEXtdate:create";
-    png.insert(8 + 25, text);
+    png.insert(8 + 25, QByteArray("\x67\x00\x00\x25tEXtdate:create", 19));   // after the header chunk
     const long before = PeakMiB();
     try {
         DecodeIco(IconFile({{0, 0, 1, png}}));

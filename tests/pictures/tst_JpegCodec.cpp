@@ -313,12 +313,8 @@ void tst_JpegCodec::baselineFrameBeyondTheLimitFails()
     QByteArray jpeg = ReadAll(JpegDir() + "libjpeg-turbo/testorig.jpg");
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     QVERIFY(sof > 0);
-    jpeg[sof + 5] = char(0x27);
-    jpeg[sof + 6] = char(0x10);
-    jpeg[sof + 7] = char(0x4E);
-    jpeg[sof + 8] = char(0x20);
+    jpeg.replace(sof + 5, 4, QByteArray("\x27\x10\x4E\x20", 4));
     const JpegDecoder decoder(jpeg);
-    QCOMPARE(decoder.Width(), 20000);
     try {
         decoder.Decode(8, true);
         QFAIL("decoded");

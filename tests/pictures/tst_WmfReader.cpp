@@ -206,11 +206,9 @@ void tst_WmfReader::pixels_data()
         << Wmf().Pen(5, 0, 0).Select(0).Raw(DIBCREATEPATTERNBRUSH, pattern).Select(1).Rectangle(0, 0, 96, 96).Finish()
         << Probes{{10, 10, kBlack}, {11, 10, kWhite}, {11, 11, kBlack}};
 
-    // A region record too short for a region: the region records after it
-    // are drawn, and the empty object it leaves in slot 2 keeps the good
-    // region in slot 3 and the blue brush in slot 4. The good region is
-    // filled, painted red, inverted to cyan and framed in blue; selecting
-    // slot 2 as the clip changes nothing.
+    // A region record too short for a region leaves an empty slot 2: the good
+    // region (3) is filled, painted red, inverted to cyan and framed in blue
+    // (4); selecting slot 2 as the clip changes nothing.
     QByteArray shortRegion;
     for (int v : {0, 6, 0, 20})
         Put16(shortRegion, v);
