@@ -72,10 +72,3 @@ private:
 // or when the picture is not a 24-bit bitmap. A profile that maps every
 // colour to itself (sRGB) leaves the bytes exactly as they are.
 bool ConvertToSrgb(QImage &bgr888, const QByteArray &profile);
-
-// Converts width x height CMYK pixels (rows stride bytes apart) through a
-// CMYK profile into a new 24-bit bitmap in out. Returns false, with out
-// untouched, when the profile is not a usable CMYK profile (the caller then
-// keeps its own conversion) or the size is not a valid bitmap size.
-bool CmykToBgr(const uchar *cmyk, int width, int height, qsizetype stride, bool adobeInverted,
-               const QByteArray &profile, QImage &out);

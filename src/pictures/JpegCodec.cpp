@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "Bitmap.h"
+#include "ColourProfile.h"
 
 // Qt
 #include <QDir>
@@ -178,7 +179,8 @@ void CmykToBgr(const JSAMPLE *cmyk, uchar *bgr, int width, bool inverted)
     }
 }
 
-bool ReadRows(Decompressor &d, JpegRowTarget &target, JSAMPLE *cmykRow, bool inverted)
+bool ReadRows(Decompressor &d, JpegRowTarget &target, JSAMPLE *cmykRow, bool inverted,
+              const ColourTransform &inks)
 {
     if (setjmp(d.Error.Jump))
         return false;
@@ -189,7 +191,9 @@ bool ReadRows(Decompressor &d, JpegRowTarget &target, JSAMPLE *cmykRow, bool inv
         if (cmykRow) {
             JSAMPROW row = cmykRow;
             got = jpeg_read_scanlines(&d.Info, &row, 1);
-            if (got == 1)
+            if (got == 1 && inks.IsValid())
+                inks.Convert(cmykRow, 0, target.RowBuffer(y), 0, int(d.Info.output_width), 1);
+            else if (got == 1)
                 CmykToBgr(cmykRow, target.RowBuffer(y), int(d.Info.output_width), inverted);
         } else {
             JSAMPROW rows[4];
@@ -235,6 +239,7 @@ private:
 struct JpegDecoder::Impl
 {
     QByteArray Data;
+    QByteArray Profile;
     int Width = 0;
     int Height = 0;
 };
@@ -260,6 +265,11 @@ int JpegDecoder::Width() const
 int JpegDecoder::Height() const
 {
     return d->Height;
+}
+
+void JpegDecoder::UseColourProfile(const QByteArray &profile)
+{
+    d->Profile = profile;
 }
 
 QSize JpegDecoder::ScaledSize(int denom) const
@@ -293,7 +303,10 @@ void JpegDecoder::DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) co
     CheckBitmapSize(width, height);
     std::vector<JSAMPLE> cmykRow(cmyk ? size_t(width) * 4 : 0);
     target.Begin(width, height);
-    if (!ReadRows(decompressor, target, cmyk ? cmykRow.data() : nullptr, info.saw_Adobe_marker != 0))
+    const bool adobe = info.saw_Adobe_marker != 0;
+    const ColourTransform inks = cmyk && !d->Profile.isEmpty() ? ColourTransform::ForCmyk(d->Profile, adobe)
+                                                               : ColourTransform();
+    if (!ReadRows(decompressor, target, cmyk ? cmykRow.data() : nullptr, adobe, inks))
         ThrowJpegError(decompressor.Error);
 }
 

@@ -38,6 +38,10 @@ public:
 
     int Width() const;
     int Height() const;
+    // The colour profile the file embeds. A CMYK or YCCK file whose profile
+    // is a usable CMYK profile decodes through it to sRGB; otherwise (no
+    // profile, a broken one, an RGB file) nothing changes here.
+    void UseColourProfile(const QByteArray &profile);
     // The decoder's output size at 1/denom (1, 2, 4 or 8): rounded up.
     QSize ScaledSize(int denom) const;
     // Decodes straight into a 24-bit bitmap (BGR888), grayscale and

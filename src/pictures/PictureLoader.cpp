@@ -150,6 +150,7 @@ TPicture TPicture::Load(const QString &fileName)
         picture.FOrientation = TurnByOrientation() ? JpegOrientation(data) : 1;
         picture.FProfile = JpegIccProfile(data);
         picture.FJpeg = std::make_unique<JpegDecoder>(std::move(data));
+        picture.FJpeg->UseColourProfile(picture.FProfile);
         const QSize shown = Turned(QSize(picture.FJpeg->Width(), picture.FJpeg->Height()), picture.FOrientation);
         picture.FWidth = shown.width();
         picture.FHeight = shown.height();

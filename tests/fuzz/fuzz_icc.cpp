@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         QImage copy = picture.copy();
         ConvertToSrgb(copy, profile);
-        QImage out;
-        CmykToBgr(cmyk, 16, 4, 16 * 4, size > 0 && (data[0] & 1) != 0, profile, out);
+        uchar bgr[16 * 4 * 3];
+        ColourTransform::ForCmyk(profile, size > 0 && (data[0] & 1) != 0).Convert(cmyk, 16 * 4, bgr, 16 * 3, 16, 4);
     }
     return 0;
 }

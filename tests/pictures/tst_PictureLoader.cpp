@@ -20,6 +20,7 @@
 
 // libjpeg's message numbers
 #include <cstdio>
+#include <lcms2.h>
 #include <jpeglib.h>
 #include <jerror.h>
 
@@ -44,12 +45,42 @@ QByteArray Tagged(const QByteArray &jpeg, int orientation)
     return jpeg.left(2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + block + jpeg.mid(2);
 }
 
-// The JPEG with a colour profile in one APP2 chunk.
+// The JPEG with a colour profile in APP2 chunks (as many as it takes).
 QByteArray WithProfile(const QByteArray &jpeg, const QByteArray &profile)
 {
-    const QByteArray chunk = QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
-    const int length = int(chunk.size()) + 2;
-    return jpeg.left(2) + "\xFF\xE2" + char(length >> 8) + char(length & 0xFF) + chunk + jpeg.mid(2);
+    constexpr qsizetype kPerChunk = 65000;
+    const int count = int((profile.size() + kPerChunk - 1) / kPerChunk);
+    QByteArray chunks;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray chunk = QByteArray("ICC_PROFILE", 12) + char(i + 1) + char(count)
+                                 + profile.mid(i * kPerChunk, kPerChunk);
+        const int length = int(chunk.size()) + 2;
+        chunks += QByteArray("\xFF\xE2") + char(length >> 8) + char(length & 0xFF) + chunk;
+    }
+    return jpeg.left(2) + chunks + jpeg.mid(2);
+}
+
+// The inks of a CMYK JPEG as libjpeg decodes them, four bytes a pixel.
+QByteArray RawInks(const QByteArray &jpeg, int &width, int &height)
+{
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size());
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_CMYK;
+    jpeg_start_decompress(&info);
+    width = int(info.output_width);
+    height = int(info.output_height);
+    QByteArray inks(width * height * 4, '\0');
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(inks.data()) + info.output_scanline * width * 4;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return inks;
 }
 
 } // namespace
@@ -73,6 +104,7 @@ private slots:
     void orientationTurnsThePicture_data();
     void orientationTurnsThePicture();
     void colourProfileGivesSrgb();
+    void cmykThroughItsProfile();
 
 private:
     QTemporaryDir FDir;
@@ -365,6 +397,41 @@ void tst_PictureLoader::colourProfileGivesSrgb()
             QVERIFY2(shown == expected, row.name);
         }
     }
+}
+
+void tst_PictureLoader::cmykThroughItsProfile()
+{
+    if (!HaveCorpus())
+        QSKIP("no corpus");
+    // Adobe's inverted inks, with a CMYK printer profile spliced in.
+    const QByteArray cmyk = ReadAll(CorpusDir() + "/jpeg/pillow/pil_sample_cmyk.jpg");
+    const QByteArray profile = ReadAll(CorpusDir() + "/jpeg/libjpeg-turbo/test1.icc");
+    QVERIFY(!cmyk.isEmpty() && !profile.isEmpty());
+    const QString plainFile = FDir.filePath(QStringLiteral("cmyk.jpg"));
+    const QString taggedFile = FDir.filePath(QStringLiteral("cmyk-tagged.jpg"));
+    WriteFile(plainFile, cmyk);
+    WriteFile(taggedFile, WithProfile(cmyk, profile));
+
+    int width = 0, height = 0;
+    const QByteArray inks = RawInks(cmyk, width, height);
+    QImage expected(width, height, QImage::Format_BGR888);
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_CMYK_8_REV, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+    for (int y = 0; y < height; ++y)
+        cmsDoTransform(t, inks.constData() + y * width * 4, expected.scanLine(y), cmsUInt32Number(width));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(in);
+
+    QImage plain, shown;
+    int w = 0, h = 0;
+    QString scale;
+    ReadPicture(taggedFile, shown, 4000, 4000, w, h, scale);
+    QCOMPARE(shown, expected);
+    // Without the profile the program's own conversion stays.
+    ReadPicture(plainFile, plain, 4000, 4000, w, h, scale);
+    QVERIFY(plain != shown);
 }
 
 QTEST_MAIN(tst_PictureLoader)
