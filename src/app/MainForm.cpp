@@ -200,6 +200,13 @@ void TfrmMain::FormCreate(const QStringList &arguments)
         // An empty argument names no file and no folder; it must not open
         // the current directory.
         if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
+            // The picture area is laid out now, at the stored size or the
+            // one showing would give it, so that the picture can be read for
+            // it while the window is built and shown.
+            if (!testAttribute(Qt::WA_Resized))
+                adjustSize();
+            QMainWindow::layout()->activate();
+            layout->activate();
             // Relative paths are taken from the current directory.
             const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(arguments.first()));
             const QFileInfo info(path);

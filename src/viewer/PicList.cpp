@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QFileInfo>
 #include <QPainter>
+#include <QTimer>
 #include <QWheelEvent>
 
 // Std
@@ -59,6 +60,8 @@ void TPicList::SetPaintEnable(bool value)
 
 void TPicList::OpenFolder(const QString &folder, const QString &fileName)
 {
+    // A folder opened again (F5 included) is read afresh.
+    FPrefetch.Clear();
     FFiles.clear();
     FBitmap = QImage();
     FItemIndex = -1;
@@ -81,6 +84,7 @@ void TPicList::OpenFolder(const QString &folder, const QString &fileName)
 
 void TPicList::MoveTo(int index)
 {
+    FDirection = index < FItemIndex ? -1 : 1;
     FItemIndex = index;
     UpdateImage();
 }
@@ -125,6 +129,7 @@ void TPicList::RemoveCurrent()
 {
     if (FItemIndex == -1)
         return;
+    FPrefetch.Drop(FFiles.at(FItemIndex));
     FFiles.removeAt(FItemIndex);
     if (FItemIndex > Count() - 1)
         FItemIndex = Count() - 1;
@@ -140,40 +145,81 @@ void TPicList::UpdateImage()
 {
     if (!FPaintEnable)
         return;
-    // A hidden picture list loads nothing; it catches up when it is shown
-    // (at start-up the window gets its final size only then).
+    // A hidden picture list shows nothing; it catches up when it is shown.
+    // Meanwhile the worker starts on the picture for the area as it is laid
+    // out now (at start-up the window is being built): if the area is the
+    // same once shown, the picture only has to be painted.
     if (!isVisible()) {
         FUpdatePending = true;
+        const TShowRequest request = FItemIndex != -1 ? Request(FItemIndex) : TShowRequest();
+        if (!request.File.isEmpty() && request.Box.width() > 0 && request.Box.height() > 0
+            && CanPrefetch(request.File))
+            FPrefetch.Want({request});
         return;
     }
     FUpdatePending = false;
     if (FItemIndex != -1) {
-        WaitCursor hourglass;
-        // Black at once, so the old picture does not stay while the new one
-        // loads.
-        FBitmap = QImage();
-        repaint();
-        ++FLoadCount;
         // On a screen that scales (a device pixel ratio above 1) the picture
         // is fitted into the area's device pixels and drawn 1:1 on them, so
         // it is not blown up from logical pixels; the scale shown is then
         // relative to device pixels too.
-        const qreal ratio = devicePixelRatioF();
-        try {
-            ReadPicture(FFiles.at(FItemIndex), FBitmap, DevicePixels(width() - 6, ratio),
-                        DevicePixels(height() - 6, ratio), FImageWidth, FImageHeight, FImageScale);
-            FBitmap.setDevicePixelRatio(ratio);
-        } catch (const AppError &e) {
+        const TShowRequest request = Request(FItemIndex);
+        std::optional<TShownPicture> shown = FPrefetch.Take(request);
+        if (shown) {
+            ++FPrefetchedCount;
+        } else {
+            WaitCursor hourglass;
+            // Black at once, so the old picture does not stay while the new
+            // one loads.
             FBitmap = QImage();
-            FImageScale = e.message();
-        } catch (const std::bad_alloc &) {
-            FBitmap = QImage();
-            FImageScale = QStringLiteral("Out of memory");
+            repaint();
+            shown = ReadShownPicture(request);
         }
+        ++FLoadCount;
+        FBitmap = std::move(shown->Bitmap);
+        FImageWidth = shown->Width;
+        FImageHeight = shown->Height;
+        FImageScale = shown->Scale;
     }
     repaint();
     if (OnChange)
         OnChange(this);
+    SchedulePrefetch();
+}
+
+void TPicList::SchedulePrefetch()
+{
+    if (!FPrefetchPending) {
+        FPrefetchPending = true;
+        QTimer::singleShot(0, this, [this] { PrefetchNeighbours(); });
+    }
+}
+
+TShowRequest TPicList::Request(int index) const
+{
+    const qreal ratio = devicePixelRatioF();
+    return {FFiles.at(index), QSize(DevicePixels(width() - 6, ratio), DevicePixels(height() - 6, ratio)), ratio};
+}
+
+void TPicList::PrefetchNeighbours()
+{
+    FPrefetchPending = false;
+    if (!isVisible() || window()->isMinimized() || !FPaintEnable || FItemIndex == -1) {
+        StopPrefetch();
+        return;
+    }
+    QList<TShowRequest> wanted;
+    for (const int step : {FDirection, -FDirection}) {
+        const int index = FItemIndex + step;
+        if (index >= 0 && index < Count() && CanPrefetch(FFiles.at(index)))
+            wanted.append(Request(index));
+    }
+    FPrefetch.Want(wanted);
+}
+
+void TPicList::StopPrefetch()
+{
+    FPrefetch.Want({});
 }
 
 void TPicList::CopyToClipboard()
@@ -211,8 +257,32 @@ void TPicList::paintEvent(QPaintEvent *)
 void TPicList::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // Nothing is read ahead while the window is minimized.
+    if (FWatchedWindow != window()) {
+        if (FWatchedWindow)
+            FWatchedWindow->removeEventFilter(this);
+        FWatchedWindow = window();
+        FWatchedWindow->installEventFilter(this);
+    }
     if (FUpdatePending)
         UpdateImage();
+}
+
+void TPicList::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    StopPrefetch();
+}
+
+bool TPicList::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == FWatchedWindow && event->type() == QEvent::WindowStateChange) {
+        if (FWatchedWindow->isMinimized())
+            StopPrefetch();
+        else if (isVisible())
+            SchedulePrefetch();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TPicList::resizeEvent(QResizeEvent *event)

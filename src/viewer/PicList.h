@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "PicturePrefetch.h"
+
 // Qt
 #include <QImage>
 #include <QStringList>
@@ -48,19 +51,33 @@ public:
     void RemoveCurrent();
     void UpdateImage();
 
-    // How many times a picture was read for display (tests count decodes).
+    // How many times a picture was read for display (tests count decodes),
+    // here or ahead of time on the prefetch's worker.
     int LoadCount() const { return FLoadCount; }
+    // How many of them were read ahead of time and only painted here.
+    int PrefetchedCount() const { return FPrefetchedCount; }
+    // The pictures read ahead of time (tests look into it).
+    TPicturePrefetch &Prefetch() { return FPrefetch; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     // Wheel turns are left to the owner window.
     void wheelEvent(QWheelEvent *event) override;
 
 private:
     void MoveTo(int index);
+    // The current picture's request for the area as it is now.
+    TShowRequest Request(int index) const;
+    // Once the program is idle after a picture is shown: asks for the next
+    // picture in the direction of the last step, then the one behind.
+    void SchedulePrefetch();
+    void PrefetchNeighbours();
+    void StopPrefetch();
 
     QStringList FFiles;
     QImage FBitmap;
@@ -70,7 +87,12 @@ private:
     QString FImageScale;
     bool FPaintEnable = true;
     int FLoadCount = 0;
+    int FPrefetchedCount = 0;
     bool FUpdatePending = false;
+    int FDirection = 1;
+    bool FPrefetchPending = false;
+    QWidget *FWatchedWindow = nullptr;
+    TPicturePrefetch FPrefetch;
 };
 
 // A length in logical pixels as whole device pixels at a device pixel ratio

@@ -301,6 +301,9 @@ void tst_MainForm::startWithFile()
     QTemporaryDir dir;
     const QString folder = makeFolder(dir, 12);
     Window w({pic(folder, 2)});
+    // Read while the window was built, for the area it got: shown once.
+    QCOMPARE(w.form.FPicList->LoadCount(), 1);
+    QCOMPARE(w.form.FPicList->PrefetchedCount(), 1);
     QCOMPARE(w.form.windowTitle(), kTitle + " - " + pic(folder, 2));
     QCOMPARE(w.form.PanelText(0), QString("3/12"));
     QCOMPARE(w.form.PanelText(1), QString("p02.bmp"));
