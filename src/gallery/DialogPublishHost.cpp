@@ -24,6 +24,7 @@ public:
             FDialog->SetPosition(position);
     }
     bool Cancelled() override { return FDialog ? FDialog->Cancelled() : true; }
+    void Waiting() override { QCoreApplication::processEvents(); }
 
 private:
     QPointer<TfrmProgress> FDialog;

@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QThread>
 
 // Std
 #include <atomic>
@@ -238,7 +237,7 @@ Options ParseArguments(QStringList arguments)
         throw UsageError{parser.errorText()};
 
     Options o;
-    o.jobs = qMax(1, QThread::idealThreadCount());
+    o.jobs = DefaultPublishJobs();
     o.inputs = parser.positionalArguments();
     TGallerySettings &s = o.settings;
     // Every occurrence in turn, in the order given: each value is checked,

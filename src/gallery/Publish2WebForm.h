@@ -79,10 +79,9 @@ public:
 
     TPathDialog *PathDialog;
 
-    // How many photos a run makes at once (the files do not depend on it).
-    // One: the run stays on the GUI thread, and Cancel stops after the one
-    // photo in progress.
-    int PublishJobs = 1;
+    // How many photos a run makes at once (the files do not depend on it):
+    // one per core. Cancel stops after the photos in progress.
+    int PublishJobs = DefaultPublishJobs();
 
     // Appends one item per path, in the given order.
     void AddPhotoItems(const QStringList &files);

@@ -16,9 +16,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QThread>
 
 // Std
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -172,11 +174,17 @@ public:
     PhotoWorkers &operator=(const PhotoWorkers &) = delete;
 
     // Waits until the thumbnail and photo of index are made; throws the
-    // error that stopped them.
-    void Wait(int index)
+    // error that stopped them. The progress display is kept alive meanwhile.
+    void Wait(int index, TPublishProgress &progress)
     {
         std::unique_lock lock(FMutex);
-        FChanged.wait(lock, [&] { return FMade[size_t(index)] || (FStopping && index >= FNext); });
+        const auto ready = [&] { return FMade[size_t(index)] || (FStopping && index >= FNext); };
+        // A few times a second the progress display gets its turn.
+        while (!FChanged.wait_for(lock, std::chrono::milliseconds(30), ready)) {
+            lock.unlock();
+            progress.Waiting();
+            lock.lock();
+        }
         if (FMade[size_t(index)] && !FErrors[size_t(index)])
             return;
         // A photo that was never taken: the run stopped at an earlier error.
@@ -255,14 +263,14 @@ void PublishInParallel(const TGallerySettings &settings, TPublishMode mode, TPub
     const int count = int(settings.Photos.size());
     PhotoWorkers workers(settings, mode, threads);
     for (int i = 0; i < count; ++i) {
-        workers.Wait(i);
+        workers.Wait(i, progress);
         WritePhotoPage(settings, i);
         progress.SetPosition(ProgressPosition(i, count));
         if (progress.Cancelled()) {
             // The photos already in progress are finished, pages included.
             const int started = workers.Stop();
             for (int j = i + 1; j < started; ++j) {
-                workers.Wait(j);
+                workers.Wait(j, progress);
                 WritePhotoPage(settings, j);
                 progress.SetPosition(ProgressPosition(j, count));
             }
@@ -549,6 +557,11 @@ void PublishGallery(const TGallerySettings &settings, TPublishMode mode, Publish
     }
     if (!cancelled)
         host.OpenDocument(settings.DestFolder + QStringLiteral("/index.html"));
+}
+
+int DefaultPublishJobs()
+{
+    return qBound(1, QThread::idealThreadCount(), 256);
 }
 
 QString TimeRemainingText(qint64 seconds)

@@ -57,6 +57,9 @@ public:
     virtual void SetPosition(int position) = 0;   // 0..100
     // Processes pending events first; true once the user asked to stop.
     virtual bool Cancelled() = 0;
+    // Called over and over while the run waits for photos made on other
+    // threads: a window keeps its display and its Cancel button alive here.
+    virtual void Waiting() {}
 };
 
 // What the generator asks of its surroundings: the gallery dialog, the
@@ -86,6 +89,10 @@ public:
 // written so far are complete. jobs > 1 makes the thumbnails and photos of
 // several photos at once; the files are the same as with one.
 void PublishGallery(const TGallerySettings &settings, TPublishMode mode, PublishHost &host, int jobs = 1);
+
+// How many photos a run makes at once unless told otherwise: one per core
+// (1 to 256).
+int DefaultPublishJobs();
 
 // Validation and folder creation, in the order the user meets them: photos,
 // destination given, destination a full path, destination exists (or may be

@@ -746,13 +746,17 @@ void tst_Publish2WebForm::escapeAndEnterPressNothing()
 void tst_Publish2WebForm::sameGalleryAsCommandLineTool_data()
 {
     QTest::addColumn<bool>("resize");
-    QTest::newRow("photos copied") << false;
-    QTest::newRow("photos resized") << true;
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("photos copied") << false << 1;
+    QTest::newRow("photos resized") << true << 1;
+    QTest::newRow("photos copied, three at once") << false << 3;
+    QTest::newRow("photos resized, three at once") << true << 3;
 }
 
 void tst_Publish2WebForm::sameGalleryAsCommandLineTool()
 {
     QFETCH(bool, resize);
+    QFETCH(int, jobs);
 
     QStringList photos;
     QImage gradient(320, 240, QImage::Format_RGB888);
@@ -776,6 +780,8 @@ void tst_Publish2WebForm::sameGalleryAsCommandLineTool()
     QString scheme;
     {
         TfrmPublish2Web form{QString()};
+        QCOMPARE(form.PublishJobs, DefaultPublishJobs());
+        form.PublishJobs = jobs;
         form.AddPhotoItems(photos);
         form.show();
         form.pgcMain->setCurrentWidget(form.tabSettings);
@@ -794,7 +800,7 @@ void tst_Publish2WebForm::sameGalleryAsCommandLineTool()
     }
     QCOMPARE(prompts.openedDocuments, QStringList{byDialog + QStringLiteral("/index.html")});
 
-    QStringList arguments{"tamsel-gallery", "--dest", byTool,
+    QStringList arguments{"tamsel-gallery", "--dest", byTool, "--jobs", "1",
                           "--thumb-size", "90x70", "--thumb-quality", "60",
                           "--photo-quality", "75", "--columns", "2", "--scheme", scheme};
     if (resize)
