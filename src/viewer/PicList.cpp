@@ -64,6 +64,7 @@ void TPicList::OpenFolder(const QString &folder, const QString &fileName)
     FPrefetch.Clear();
     FFiles.clear();
     FBitmap = QImage();
+    FPaintBitmap = QImage();
     FItemIndex = -1;
 
     const TFileFolder entries(folder, fkFile);
@@ -137,6 +138,7 @@ void TPicList::RemoveCurrent()
         // Nothing is current any more: show plain black rather than the
         // picture of a file that has gone.
         FBitmap = QImage();
+        FPaintBitmap = QImage();
     }
     UpdateImage();
 }
@@ -172,11 +174,13 @@ void TPicList::UpdateImage()
             // Black at once, so the old picture does not stay while the new
             // one loads.
             FBitmap = QImage();
+            FPaintBitmap = QImage();
             repaint();
             shown = ReadShownPicture(request);
         }
         ++FLoadCount;
         FBitmap = std::move(shown->Bitmap);
+        FPaintBitmap = std::move(shown->Paint);
         FImageWidth = shown->Width;
         FImageHeight = shown->Height;
         FImageScale = shown->Scale;
@@ -238,20 +242,21 @@ void TPicList::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (FBitmap.isNull())
+    // The 32-bit copy; the bitmap itself if there was no memory for one.
+    const QImage &bitmap = FPaintBitmap.isNull() ? FBitmap : FPaintBitmap;
+    if (bitmap.isNull())
         return;
     // Integer division toward zero: a bitmap larger than the area is cropped
     // evenly on both sides.
-    const qreal ratio = FBitmap.devicePixelRatio();
+    const qreal ratio = bitmap.devicePixelRatio();
     if (ratio == 1) {
-        painter.drawImage(QPoint((width() - FBitmap.width()) / 2, (height() - FBitmap.height()) / 2),
-                          FBitmap);
+        painter.drawImage(QPoint((width() - bitmap.width()) / 2, (height() - bitmap.height()) / 2), bitmap);
         return;
     }
     // Centred in device pixels, so that the picture starts on a whole one.
-    const int x = (DevicePixels(width(), ratio) - FBitmap.width()) / 2;
-    const int y = (DevicePixels(height(), ratio) - FBitmap.height()) / 2;
-    painter.drawImage(QPointF(x / ratio, y / ratio), FBitmap);
+    const int x = (DevicePixels(width(), ratio) - bitmap.width()) / 2;
+    const int y = (DevicePixels(height(), ratio) - bitmap.height()) / 2;
+    painter.drawImage(QPointF(x / ratio, y / ratio), bitmap);
 }
 
 void TPicList::showEvent(QShowEvent *event)

@@ -81,6 +81,7 @@ private:
 
     QStringList FFiles;
     QImage FBitmap;
+    QImage FPaintBitmap;
     int FItemIndex = -1;
     int FImageWidth = 0;
     int FImageHeight = 0;

@@ -53,7 +53,7 @@ struct Kept
 
 qint64 BytesOf(const Kept &kept)
 {
-    return kept.Picture.Bitmap.sizeInBytes();
+    return kept.Picture.Bitmap.sizeInBytes() + kept.Picture.Paint.sizeInBytes();
 }
 
 } // namespace
@@ -65,11 +65,14 @@ TShownPicture ReadShownPicture(const TShowRequest &request)
         ReadPicture(request.File, shown.Bitmap, request.Box.width(), request.Box.height(), shown.Width,
                     shown.Height, shown.Scale);
         shown.Bitmap.setDevicePixelRatio(request.Ratio);
+        shown.Paint = shown.Bitmap.convertToFormat(QImage::Format_RGB32);
     } catch (const AppError &e) {
         shown.Bitmap = QImage();
+        shown.Paint = QImage();
         shown.Scale = e.message();
     } catch (const std::bad_alloc &) {
         shown.Bitmap = QImage();
+        shown.Paint = QImage();
         shown.Scale = QStringLiteral("Out of memory");
     }
     return shown;

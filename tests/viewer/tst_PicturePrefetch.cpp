@@ -23,6 +23,7 @@ void CompareShown(const TShownPicture &got, const TShownPicture &expected)
     QCOMPARE(got.Width, expected.Width);
     QCOMPARE(got.Height, expected.Height);
     QCOMPARE(got.Bitmap, expected.Bitmap);
+    QCOMPARE(got.Paint, expected.Paint);
     QCOMPARE(got.Bitmap.devicePixelRatio(), expected.Bitmap.devicePixelRatio());
 }
 
@@ -160,7 +161,8 @@ void tst_PicturePrefetch::keepsTwoWithinBudget()
     QList<TShowRequest> three;
     for (int i = 0; i < 3; ++i)
         three.append({Photo(i), QSize(300, 200), 1});
-    const qint64 one = ReadShownPicture(three[0]).Bitmap.sizeInBytes();
+    const TShownPicture first = ReadShownPicture(three[0]);
+    const qint64 one = first.Bitmap.sizeInBytes() + first.Paint.sizeInBytes();
     {
         TPicturePrefetch prefetch;
         prefetch.Want(three);
