@@ -22,7 +22,7 @@ use). Keys are sent with XTEST. Times are pooled over rounds (and steps); the
 table shows median, min and max beside the targets.
 
   bench/viewer-latency.py --viewer build/bin/tamsel-photo-editor \\
-      --photos ../shared/photos/24mp [--rounds 5] [--width 1600 --height 1000] \\
+      --photos FOLDER [--rounds 5] [--width 1600 --height 1000] \\
       [--json FILE]
 
 Exit status 0 when every round completed (targets met or not), 1 when
