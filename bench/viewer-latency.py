@@ -2,8 +2,9 @@
 """How long the real viewer makes a user wait, and how much memory it holds.
 
 Starts its own Xvfb (no window manager) and, each round with an empty HOME and
-XDG_CONFIG_HOME (no stored window placement), runs the viewer on the first
-picture of a folder (by name). The viewer sets its title to
+XDG_CONFIG_HOME holding only the window's stored placement (at 0,0, of the
+size asked for, as a user's last session leaves it), runs the viewer on the
+first picture of a folder (by name). The viewer sets its title to
 "Tamsel Photo Editor - <full path>" right after the picture has been painted,
 so every time below ends when a top-level window gets that title, seen through
 X events (SubstructureNotify on the root, PropertyChange on new windows).
@@ -16,9 +17,9 @@ X events (SubstructureNotify on the root, PropertyChange on new windows).
   djpeg floor          `djpeg -scale 1/2 -outfile /dev/null` of each JPEG
                        used, the whole process
 
-Before stepping, the window is resized through Xlib (default 1600x1000) and
-the script waits for the viewer's reload to end (1 s without X events or CPU
-use). Keys are sent with XTEST. Times are pooled over rounds (and steps); the
+Before stepping, the window is resized through Xlib to that size (default
+1600x1000; a window manager-less X server may have placed it otherwise) and the
+script waits for the viewer to be quiet (1 s without X events or CPU use). Keys are sent with XTEST. Times are pooled over rounds (and steps); the
 table shows median, min and max beside the targets.
 
   bench/viewer-latency.py --viewer build/bin/tamsel-photo-editor \\
@@ -198,6 +199,15 @@ def run_round(args, photos, screen, display, figures):
     env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "WAYLAND", "QT_"))}
     env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=home,
                DISPLAY=display, QT_QPA_PLATFORM="xcb")
+    store = os.path.join(home, ".config", "Brenmark")
+    os.makedirs(store)
+    with open(os.path.join(store, "TamselCorvane.conf"), "w", encoding="utf-8") as f:
+        key = "\\Software"
+        for part in ("", "\\Brenmark", "\\TamselCorvane", "\\forms"):
+            key += part
+            f.write(f"[{key}]\n\n")
+        f.write(f"[{key}\\frmMain]\n\"Top\"=dword:00000000\n\"Left\"=dword:00000000\n"
+                f"\"Width\"=dword:{args.width:08x}\n\"Height\"=dword:{args.height:08x}\n")
     screen.drain()
     start = time.monotonic()
     viewer = subprocess.Popen([args.viewer, photos[0]], env=env,

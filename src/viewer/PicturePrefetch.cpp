@@ -207,14 +207,16 @@ void TPicturePrefetch::Want(const QList<TShowRequest> &requests)
 std::optional<TShownPicture> TPicturePrefetch::Take(const TShowRequest &request)
 {
     std::unique_lock lock(d->Mutex);
-    // A step to a picture still being read waits for that read, and so
-    // does one the idle worker is about to start; one waiting behind
-    // another read is read by the caller.
-    d->Changed.wait(lock, [&] {
-        const bool next = !d->Reading && !d->Queue.isEmpty() && d->Queue.first() == request;
-        return d->Reading != request && !next;
-    });
-    d->Queue.removeAll(request);
+    // A step makes what was wanted before stale: the worker starts nothing
+    // more until the next picture's neighbours are asked for, except this
+    // picture when the idle worker is about to start it.
+    const bool startingNext = !d->Reading && !d->Queue.isEmpty() && d->Queue.first() == request;
+    d->Queue.clear();
+    if (startingNext)
+        d->Queue.append(request);
+    // A step to a picture being read (or about to be) waits for that read;
+    // any other picture is read by the caller.
+    d->Changed.wait(lock, [&] { return d->Reading != request && d->Queue.isEmpty(); });
     auto it = std::find_if(d->Pictures.begin(), d->Pictures.end(),
                            [&](const Kept &k) { return k.Request == request; });
     if (it == d->Pictures.end())
