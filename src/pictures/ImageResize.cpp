@@ -287,14 +287,15 @@ struct BilinearRowScaler::Impl
     static constexpr int kRing = 8;
     static_assert(kRing >= kLookahead + 2);
 
-    Impl(int srcWidth, int srcHeight, QImage &dst)
+    Impl(int srcWidth, int srcHeight, QImage &dst, int firstDstRow, int endDstRow)
         : Plan(srcWidth, srcHeight, dst.width(), dst.height())
-        , DstHeight(dst.height())
+        , DstHeight(endDstRow)
         , Out(dst.bits())
         , OutStride(dst.bytesPerLine())
         , RowStride(3 * qsizetype(srcWidth) + 16)
     {
         Ring.resize(size_t(RowStride) * kRing);
+        NextRow = firstDstRow;
     }
 
     BilinearPlan Plan;
@@ -309,18 +310,33 @@ struct BilinearRowScaler::Impl
 };
 
 BilinearRowScaler::BilinearRowScaler(int srcWidth, int srcHeight, QImage &dst)
+    : BilinearRowScaler(srcWidth, srcHeight, dst, 0, dst.height())
+{
+}
+
+BilinearRowScaler::BilinearRowScaler(int srcWidth, int srcHeight, QImage &dst, int firstDstRow, int endDstRow)
 {
     if (srcWidth <= 0 || srcHeight <= 0 || dst.width() <= 0 || dst.height() <= 0
         || dst.format() != QImage::Format_BGR888)
         throw AppError(QStringLiteral("Cannot scale a picture without pixels"));
+    firstDstRow = std::clamp(firstDstRow, 0, dst.height());
+    endDstRow = std::clamp(endDstRow, firstDstRow, dst.height());
     try {
-        d = std::make_unique<Impl>(srcWidth, srcHeight, dst);
+        d = std::make_unique<Impl>(srcWidth, srcHeight, dst, firstDstRow, endDstRow);
     } catch (const std::bad_alloc &) {
         throw AppError(QStringLiteral("Not enough memory to scale the picture"));
     }
 }
 
 BilinearRowScaler::~BilinearRowScaler() = default;
+
+std::pair<int, int> BilinearRowScaler::SourceRows(int srcHeight, int dstHeight, int firstDstRow, int endDstRow)
+{
+    if (srcHeight <= 0 || dstHeight <= 0 || firstDstRow >= endDstRow)
+        return {0, 0};
+    const BilinearPlan plan(1, srcHeight, 1, dstHeight);
+    return {plan.RowA(std::max(firstDstRow, 0)), plan.RowB(std::min(endDstRow, dstHeight) - 1) + 1};
+}
 
 uchar *BilinearRowScaler::RowBuffer(int y) noexcept
 {

@@ -7,6 +7,7 @@
 // Std
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 // The two scalers of 24-bit bitmaps and the fitting rule.
 
@@ -30,8 +31,16 @@ public:
     static constexpr int kLookahead = 4;
 
     // dst is 24-bit with at least one pixel; throws AppError when the
-    // buffers cannot be had.
+    // buffers cannot be had. With a range, only dst rows firstDstRow ..
+    // endDstRow - 1 are made, from source rows SourceRows gives (fed with
+    // their own numbers); scalers of disjoint ranges may run at once.
     BilinearRowScaler(int srcWidth, int srcHeight, QImage &dst);
+    BilinearRowScaler(int srcWidth, int srcHeight, QImage &dst, int firstDstRow, int endDstRow);
+
+    // The source rows first .. end - 1 that dst rows firstDstRow ..
+    // endDstRow - 1 are made from, for a source srcHeight rows high scaled
+    // to dstHeight rows.
+    static std::pair<int, int> SourceRows(int srcHeight, int dstHeight, int firstDstRow, int endDstRow);
     ~BilinearRowScaler();
 
     uchar *RowBuffer(int y) noexcept;

@@ -180,12 +180,20 @@ void CmykToBgr(const JSAMPLE *cmyk, uchar *bgr, int width, bool inverted)
 }
 
 bool ReadRows(Decompressor &d, JpegRowTarget &target, JSAMPLE *cmykRow, bool inverted,
-              const ColourTransform &inks)
+              const ColourTransform &inks, int firstRow, int endRow)
 {
     if (setjmp(d.Error.Jump))
         return false;
     jpeg_start_decompress(&d.Info);
-    while (d.Info.output_scanline < d.Info.output_height) {
+    const auto end = JDIMENSION(std::clamp<qint64>(endRow, 0, d.Info.output_height));
+    // Rows above the range are decoded but not made into pixels.
+    while (d.Info.output_scanline < JDIMENSION(std::max(firstRow, 0)) && d.Info.output_scanline < end) {
+        if (jpeg_skip_scanlines(&d.Info, JDIMENSION(firstRow) - d.Info.output_scanline) == 0) {
+            d.Error.Code = JERR_INPUT_EOF;
+            return false;
+        }
+    }
+    while (d.Info.output_scanline < end) {
         const int y = int(d.Info.output_scanline);
         JDIMENSION got;
         if (cmykRow) {
@@ -197,8 +205,7 @@ bool ReadRows(Decompressor &d, JpegRowTarget &target, JSAMPLE *cmykRow, bool inv
                 CmykToBgr(cmykRow, target.RowBuffer(y), int(d.Info.output_width), inverted);
         } else {
             JSAMPROW rows[4];
-            const int wanted = std::min({std::clamp(d.Info.rec_outbuf_height, 1, 4), 4,
-                                         int(d.Info.output_height) - y});
+            const int wanted = std::min({std::clamp(d.Info.rec_outbuf_height, 1, 4), 4, int(end) - y});
             for (int i = 0; i < wanted; ++i)
                 rows[i] = target.RowBuffer(y + i);
             got = jpeg_read_scanlines(&d.Info, rows, JDIMENSION(wanted));
@@ -240,6 +247,7 @@ struct JpegDecoder::Impl
 {
     QByteArray Data;
     QByteArray Profile;
+    bool OneScan = false;
     int Width = 0;
     int Height = 0;
 };
@@ -253,6 +261,7 @@ JpegDecoder::JpegDecoder(QByteArray data)
         ThrowJpegError(decompressor.Error);
     d->Width = int(decompressor.Info.image_width);
     d->Height = int(decompressor.Info.image_height);
+    d->OneScan = !jpeg_has_multiple_scans(&decompressor.Info);
 }
 
 JpegDecoder::~JpegDecoder() = default;
@@ -277,7 +286,12 @@ QSize JpegDecoder::ScaledSize(int denom) const
     return QSize((d->Width + denom - 1) / denom, (d->Height + denom - 1) / denom);
 }
 
-void JpegDecoder::DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) const
+bool JpegDecoder::CanDecodeRangesApart() const
+{
+    return d->OneScan && d->Data.endsWith("\xFF\xD9");
+}
+
+void JpegDecoder::DecodeRows(int denom, bool fastIdct, JpegRowTarget &target, int firstRow, int endRow) const
 {
     if (denom != 1 && denom != 2 && denom != 4 && denom != 8)
         throw AppError(QStringLiteral("JPEG scale 1/%1 is not supported").arg(denom));
@@ -306,7 +320,7 @@ void JpegDecoder::DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) co
     const bool adobe = info.saw_Adobe_marker != 0;
     const ColourTransform inks = cmyk && !d->Profile.isEmpty() ? ColourTransform::ForCmyk(d->Profile, adobe)
                                                                : ColourTransform();
-    if (!ReadRows(decompressor, target, cmyk ? cmykRow.data() : nullptr, adobe, inks))
+    if (!ReadRows(decompressor, target, cmyk ? cmykRow.data() : nullptr, adobe, inks, firstRow, endRow))
         ThrowJpegError(decompressor.Error);
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 // Std
+#include <limits>
 #include <memory>
 
 // Where JpegDecoder::DecodeRows puts the picture: it asks for the buffer of
@@ -48,8 +49,18 @@ public:
     // CMYK/YCCK converted to colour. The decoded size may not exceed the
     // bitmap limit of Bitmap.h.
     QImage Decode(int denom, bool fastIdct) const;
-    // The same, row by row into a target.
-    void DecodeRows(int denom, bool fastIdct, JpegRowTarget &target) const;
+    // The same, row by row into a target; with a range, only output rows
+    // firstRow .. endRow - 1 are given (the rows above it are decoded but
+    // not made into pixels). Ranges of a file with one scan may be decoded
+    // on several threads at once, each with its own target.
+    void DecodeRows(int denom, bool fastIdct, JpegRowTarget &target, int firstRow = 0,
+                    int endRow = std::numeric_limits<int>::max()) const;
+    // True for a whole baseline (one-scan) file, ending with its end
+    // marker: a range after the first rows costs little more than its own
+    // rows. A progressive file is held whole before any row comes out, so
+    // its ranges would each cost the whole file; a damaged or cut one is
+    // decoded in one piece, as libjpeg mends it.
+    bool CanDecodeRangesApart() const;
 
 private:
     struct Impl;

@@ -51,8 +51,10 @@ public:
 
     // The working bitmap scaled to size with BilinearResize (size has no
     // side below 1). A JPEG is scaled row by row while it decodes, so its
-    // working bitmap is never held whole; the bytes are the same.
-    QImage ToBilinearBitmap(QSize size, int jpegDenom = 1, bool fastIdct = false) const;
+    // working bitmap is never held whole; the bytes are the same. With
+    // threads above 1, a large baseline JPEG is decoded and scaled in as
+    // many bands at once, each its own rows of the result (same bytes).
+    QImage ToBilinearBitmap(QSize size, int jpegDenom = 1, bool fastIdct = false, int threads = 1) const;
 
     ~TPicture();
     TPicture(TPicture &&) noexcept;

@@ -20,6 +20,7 @@
 
 // libjpeg's message numbers
 #include <cstdio>
+#include <optional>
 #include <lcms2.h>
 #include <jpeglib.h>
 #include <jerror.h>
@@ -105,6 +106,7 @@ private slots:
     void orientationTurnsThePicture();
     void colourProfileGivesSrgb();
     void cmykThroughItsProfile();
+    void bandsGiveTheSameBytes();
 
 private:
     QTemporaryDir FDir;
@@ -432,6 +434,47 @@ void tst_PictureLoader::cmykThroughItsProfile()
     // Without the profile the program's own conversion stays.
     ReadPicture(plainFile, plain, 4000, 4000, w, h, scale);
     QVERIFY(plain != shown);
+}
+
+// A JPEG decoded and scaled in bands on several threads is the JPEG decoded
+// in one piece, whatever its sampling, restart markers, size or scale.
+void tst_PictureLoader::bandsGiveTheSameBytes()
+{
+    if (!HaveCorpus())
+        QSKIP("no corpus");
+    QStringList files;
+    for (const char *folder : {"jpeg/libjpeg-turbo", "jpeg/pillow", "jpeg/imagetestsuite"})
+        for (const QString &name : QDir(CorpusDir() + '/' + folder).entryList({"*.jpg", "*.jpeg"}, QDir::Files))
+            files << CorpusDir() + '/' + QLatin1String(folder) + '/' + name;
+    const QStringList photos = QDir(PhotosDir() + "/24mp").entryList({"*.jpg"}, QDir::Files, QDir::Name);
+    if (!photos.isEmpty())
+        files << PhotosDir() + "/24mp/" + photos.first();
+    int banded = 0;
+    for (const QString &file : files) {
+        std::optional<TPicture> picture;
+        try {
+            picture.emplace(TPicture::Load(file));
+        } catch (const AppError &) {
+            continue;
+        }
+        for (const int denom : {1, 2, 8}) {
+            const QSize scaled = picture->JpegScaledSize(denom);
+            for (const QSize box : {QSize(97, 61), scaled / 3 * 2}) {
+                const QSize size = FitSize(scaled.width(), scaled.height(), box.width(), box.height());
+                QImage whole;
+                try {
+                    whole = picture->ToBilinearBitmap(size, denom, false, 1);
+                } catch (const AppError &) {
+                    continue;   // a file too damaged to decode
+                }
+                for (const int bands : {2, 3})
+                    QVERIFY2(picture->ToBilinearBitmap(size, denom, false, bands) == whole,
+                             qPrintable(QString("%1 at 1/%2, %3 bands").arg(file).arg(denom).arg(bands)));
+                ++banded;
+            }
+        }
+    }
+    QVERIFY(banded > 100);
 }
 
 QTEST_MAIN(tst_PictureLoader)
