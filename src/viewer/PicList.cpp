@@ -262,32 +262,17 @@ void TPicList::paintEvent(QPaintEvent *)
 void TPicList::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // Nothing is read ahead while the window is minimized.
-    if (FWatchedWindow != window()) {
-        if (FWatchedWindow)
-            FWatchedWindow->removeEventFilter(this);
-        FWatchedWindow = window();
-        FWatchedWindow->installEventFilter(this);
-    }
     if (FUpdatePending)
         UpdateImage();
+    else
+        SchedulePrefetch();   // back from hidden or minimized
 }
 
+// Also when the window is minimized: the window system unmaps it.
 void TPicList::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     StopPrefetch();
-}
-
-bool TPicList::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == FWatchedWindow && event->type() == QEvent::WindowStateChange) {
-        if (FWatchedWindow->isMinimized())
-            StopPrefetch();
-        else if (isVisible())
-            SchedulePrefetch();
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TPicList::resizeEvent(QResizeEvent *event)

@@ -64,7 +64,6 @@ protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void hideEvent(QHideEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     // Wheel turns are left to the owner window.
     void wheelEvent(QWheelEvent *event) override;
@@ -92,7 +91,6 @@ private:
     bool FUpdatePending = false;
     int FDirection = 1;
     bool FPrefetchPending = false;
-    QWidget *FWatchedWindow = nullptr;
     TPicturePrefetch FPrefetch;
 };
 

@@ -221,7 +221,11 @@ void tst_PicturePrefetch::pictureAreaStepsWithoutReading()
     list.Prev();
     QCOMPARE(list.Prefetch().ReadCount(), reads);
     QCOMPARE(list.DisplayBitmap().width(), 500);
-    // Hidden, nothing is read ahead.
+    // Minimized or hidden, nothing is read ahead.
+    list.showMinimized();
+    QTRY_COMPARE(list.Prefetch().KeptCount(), 0);
+    list.showNormal();
+    QTRY_COMPARE(list.Prefetch().KeptCount(), 2);
     list.hide();
     QCOMPARE(list.Prefetch().KeptCount(), 0);
 }
