@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "Bitmap.h"
+#include "ParallelBands.h"
 
 // Qt
 #include <QHashFunctions>
@@ -515,22 +516,18 @@ void ColourTransform::Convert(const uchar *in, qsizetype inStride, uchar *out, q
     // some 100 megapixels a second on one, the shortcut some 300); a
     // quarter megapixel is worth a thread.
     constexpr qint64 kPixelsPerThread = qint64(1) << 18;
-    const int threads = int(std::clamp<qint64>(qint64(width) * height / kPixelsPerThread, 1,
-                                               std::max(1u, std::thread::hardware_concurrency())));
-    std::vector<std::thread> helpers;
-    int first = 0;
+    const int bands = int(std::clamp<qint64>(qint64(width) * height / kPixelsPerThread, 1,
+                                             std::max(1u, std::thread::hardware_concurrency())));
+    // Converting throws nothing; without memory to share the work out, it
+    // is all done here.
     try {
-        for (int i = 1; i < threads; ++i) {
-            const int count = height / threads;
-            helpers.emplace_back(rows, first, count);
-            first += count;
-        }
-    } catch (const std::exception &) {
-        // No more threads to be had: this thread does what is left.
+        RunBands(bands, [&](int i) {
+            const int first = int(qint64(height) * i / bands);
+            rows(first, int(qint64(height) * (i + 1) / bands) - first);
+        });
+    } catch (const std::bad_alloc &) {
+        rows(0, height);
     }
-    rows(first, height - first);
-    for (std::thread &helper : helpers)
-        helper.join();
 }
 
 bool ConvertToSrgb(QImage &bgr888, const QByteArray &profile)

@@ -598,14 +598,8 @@ bool MakesObject(quint32 type)
 
 void TEmfPlayer::PlayRecord(quint32 type, const TMetaBytes &r)
 {
-    const qint64 made = FEngine.ObjectsMade();
-    try {
-        Play(type, r);
-    } catch (const TMetaBadRecord &) {
-    } catch (const std::bad_alloc &) {
-        // A record too large for the memory left is skipped as well.
-    }
-    if (MakesObject(type) && FEngine.ObjectsMade() == made && r.Has(8, 4))
+    const bool made = FEngine.PlaySkippingDamage([&] { Play(type, r); });
+    if (!made && MakesObject(type) && r.Has(8, 4))
         FEngine.StoreObject(r.U32(8), TMetaEmpty());
 }
 

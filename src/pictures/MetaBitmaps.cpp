@@ -28,6 +28,19 @@ quint32 TernaryRop(quint8 code, quint32 p, quint32 s, quint32 d)
 bool RopUsesPattern(quint8 code) { return (code >> 4) != (code & 0x0F); }
 bool RopUsesSource(quint8 code) { return ((code >> 2) & 0x33) != (code & 0x33); }
 
+// The part of src that lies within bounds, and where it lands in dest
+// (scaled as all of src is to dest). False when no part of src is within.
+bool SourceInside(const QRectF &dest, const QRectF &src, const QRectF &bounds, QRectF &s, QRectF &d)
+{
+    s = src.intersected(bounds);
+    if (s.isEmpty())
+        return false;
+    const double fx = dest.width() / src.width(), fy = dest.height() / src.height();
+    d = QRectF(dest.x() + (s.x() - src.x()) * fx, dest.y() + (s.y() - src.y()) * fy, s.width() * fx,
+               s.height() * fy);
+    return true;
+}
+
 } // namespace
 
 bool TMetaEngine::SimpleRop(quint32 rop, QPainter::CompositionMode &mode) const
@@ -74,13 +87,10 @@ void TMetaEngine::DrawBitmap(const QRectF &dest, const QImage &image, const QRec
         PatBlt(dest, rop);
         return;
     }
-    const QRectF s = src.intersected(QRectF(image.rect()));
-    if (s.isEmpty())
-        return;
     // A source partly outside the bitmap copies only the part inside.
-    const double fx = dest.width() / src.width(), fy = dest.height() / src.height();
-    const QRectF d(dest.x() + (s.x() - src.x()) * fx, dest.y() + (s.y() - src.y()) * fy, s.width() * fx,
-                   s.height() * fy);
+    QRectF s, d;
+    if (!SourceInside(dest, src, QRectF(image.rect()), s, d))
+        return;
     QPainter::CompositionMode mode;
     if (SimpleRop(rop, mode)) {
         FPainter.setOpacity(1.0);
@@ -149,12 +159,9 @@ void TMetaEngine::AlphaBlend(const QRectF &dest, const QImage &image, const QRec
     } else {
         picture = image.convertToFormat(QImage::Format_RGB32);
     }
-    const QRectF s = src.intersected(QRectF(picture.rect()));
-    if (s.isEmpty())
+    QRectF s, d;
+    if (!SourceInside(dest, src, QRectF(picture.rect()), s, d))
         return;
-    const double fx = dest.width() / src.width(), fy = dest.height() / src.height();
-    const QRectF d(dest.x() + (s.x() - src.x()) * fx, dest.y() + (s.y() - src.y()) * fy, s.width() * fx,
-                   s.height() * fy);
     FPainter.setOpacity(std::clamp(constantAlpha, 0, 255) / 255.0);
     DrawImageMapped(d, picture, s, QPainter::CompositionMode_SourceOver);
     FPainter.setOpacity(1.0);
@@ -176,12 +183,9 @@ void TMetaEngine::TransparentBlt(const QRectF &dest, const QImage &image, const 
                 line[x] |= 0xFF000000u;
         }
     }
-    const QRectF s = src.intersected(QRectF(picture.rect()));
-    if (s.isEmpty())
+    QRectF s, d;
+    if (!SourceInside(dest, src, QRectF(picture.rect()), s, d))
         return;
-    const double fx = dest.width() / src.width(), fy = dest.height() / src.height();
-    const QRectF d(dest.x() + (s.x() - src.x()) * fx, dest.y() + (s.y() - src.y()) * fy, s.width() * fx,
-                   s.height() * fy);
     FPainter.setOpacity(1.0);
     DrawImageMapped(d, picture, s, QPainter::CompositionMode_SourceOver);
 }

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <variant>
@@ -240,6 +241,20 @@ public:
     void AddObject(TMetaObject object);                   // WMF: the lowest free index
     // How many objects the records have stored or added so far.
     qint64 ObjectsMade() const { return FObjectsMade; }
+    // Plays one record; one whose contents cannot be used (or that needs
+    // more memory than is left) is skipped. True when it made an object, so
+    // that a reader can fill a failed object record's slot with an empty one.
+    template <class Play>
+    bool PlaySkippingDamage(Play &&play)
+    {
+        const qint64 made = FObjectsMade;
+        try {
+            play();
+        } catch (const TMetaBadRecord &) {
+        } catch (const std::bad_alloc &) {
+        }
+        return FObjectsMade != made;
+    }
     void SelectObject(quint32 index);
     void SelectStockObject(quint32 id);
     void DeleteObject(quint32 index);

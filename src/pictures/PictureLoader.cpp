@@ -10,6 +10,7 @@
 #include "ImageResize.h"
 #include "JpegCodec.h"
 #include "Metafile.h"
+#include "ParallelBands.h"
 #include "PictureFormats.h"
 #include "UserFiles.h"
 
@@ -23,10 +24,7 @@
 // Std
 #include <algorithm>
 #include <atomic>
-#include <exception>
-#include <system_error>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -81,35 +79,7 @@ void DecodeInBands(const JpegDecoder &jpeg, int denom, bool fastIdct, QImage &ds
         ScalingTarget target(dst, first, end);
         jpeg.DecodeRows(denom, fastIdct, target, sourceFirst, sourceEnd);
     };
-    std::vector<std::exception_ptr> errors(static_cast<size_t>(bands));
-    std::vector<std::thread> helpers;
-    int own = 0;   // bands left to this thread: those no thread could be had for
-    for (int i = 1; i < bands; ++i) {
-        try {
-            helpers.emplace_back([&, i] {
-                try {
-                    band(i);
-                } catch (...) {
-                    errors[size_t(i)] = std::current_exception();
-                }
-            });
-        } catch (const std::system_error &) {
-            own = i;
-            break;
-        }
-    }
-    try {
-        band(0);
-        for (int i = own; own > 0 && i < bands; ++i)
-            band(i);
-    } catch (...) {
-        errors[0] = std::current_exception();
-    }
-    for (std::thread &helper : helpers)
-        helper.join();
-    for (const std::exception_ptr &error : errors)
-        if (error)
-            std::rethrow_exception(error);
+    RunBands(bands, band);
 }
 
 } // namespace

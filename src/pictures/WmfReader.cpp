@@ -456,14 +456,8 @@ bool MakesObject(quint16 function)
 
 void TWmfPlayer::PlayRecord(quint16 function, const TMetaBytes &r)
 {
-    const qint64 made = FEngine.ObjectsMade();
-    try {
-        Play(function, r);
-    } catch (const TMetaBadRecord &) {
-    } catch (const std::bad_alloc &) {
-        // A record too large for the memory left is skipped as well.
-    }
-    if (MakesObject(function) && FEngine.ObjectsMade() == made)
+    const bool made = FEngine.PlaySkippingDamage([&] { Play(function, r); });
+    if (!made && MakesObject(function))
         FEngine.AddObject(TMetaEmpty());
 }
 
