@@ -24,7 +24,7 @@ table shows median, min and max beside the targets.
 
   bench/viewer-latency.py --viewer build/bin/tamsel-photo-editor \\
       --photos FOLDER [--rounds 5] [--width 1600 --height 1000] \\
-      [--json FILE]
+      [--json FILE] [--cold-only]
 
 Exit status 0 when every round completed (targets met or not), 1 when
 something failed (no window, a title that did not come within 10 s).
@@ -217,6 +217,8 @@ def run_round(args, photos, screen, display, figures):
         if shown is None:
             raise Failure(f"no window titled with {photos[0]} within {TIMEOUT:.0f} s")
         figures["cold_open_ms"].append((shown - start) * 1000)
+        if args.cold_only:
+            return
 
         screen.window.configure(width=args.width, height=args.height)
         screen.dpy.flush()
@@ -283,6 +285,8 @@ def main():
     parser.add_argument("--width", type=int, default=1600)
     parser.add_argument("--height", type=int, default=1000)
     parser.add_argument("--json")
+    parser.add_argument("--cold-only", action="store_true",
+                        help="measure the cold open alone, without stepping or djpeg")
     args = parser.parse_args()
     args.viewer = os.path.abspath(args.viewer)
     args.photos = os.path.abspath(args.photos)

@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "PictureFormats.h"
 #include "PictureLoader.h"
+#include "StartupPicture.h"
 
 // Qt
 #include <QFile>
@@ -61,6 +62,8 @@ qint64 BytesOf(const Kept &kept)
 TShownPicture ReadShownPicture(const TShowRequest &request)
 {
     TShownPicture shown;
+    if (TStartupPicture::Take(request, shown))
+        return shown;
     try {
         ReadPicture(request.File, shown.Bitmap, request.Box.width(), request.Box.height(), shown.Width,
                     shown.Height, shown.Scale);
