@@ -256,20 +256,24 @@ QBrush TPlusReader::LinearGradient(const TMetaBytes &d)
         off += 24;
     }
     QLinearGradient gradient(rect.topLeft(), QPointF(rect.right(), rect.top()));
+    bool stopsSet = false;
     gradient.setSpread(Spread(wrap));
     if (flags & BrushDataPresetColors) {
         const TBlend blend = Blend(d, off, true);
+        stopsSet = !blend.Positions.isEmpty();
         for (int i = 0; i < blend.Positions.size(); ++i)
             gradient.setColorAt(blend.Positions[i], blend.Colors[i]);
     } else if (flags & BrushDataBlendFactorsH) {
         // Each factor is the share of the end colour at its position.
         const TBlend blend = Blend(d, off, false);
+        stopsSet = !blend.Positions.isEmpty();
         for (int i = 0; i < blend.Positions.size(); ++i)
             gradient.setColorAt(blend.Positions[i], Mix(start, end, blend.Factors[i]));
     }
     if (flags & BrushDataBlendFactorsV)
         Blend(d, off, false);   // across a horizontal ramp: nothing to show
-    if (gradient.stops().size() < 2) {
+    // stops() gives black to white while none are set.
+    if (!stopsSet) {
         gradient.setColorAt(0, start);
         gradient.setColorAt(1, end);
     }
@@ -309,12 +313,15 @@ QBrush TPlusReader::PathGradient(const TMetaBytes &d)
     }
     // Blend positions run from the boundary (0) to the centre (1).
     QRadialGradient gradient(QPointF(0, 0), 1);
+    bool stopsSet = false;
     if (flags & BrushDataPresetColors) {
         const TBlend blend = Blend(d, off, true);
+        stopsSet = !blend.Positions.isEmpty();
         for (int i = 0; i < blend.Positions.size(); ++i)
             gradient.setColorAt(1 - blend.Positions[i], blend.Colors[i]);
     } else if (flags & BrushDataBlendFactorsH) {
         const TBlend blend = Blend(d, off, false);
+        stopsSet = !blend.Positions.isEmpty();
         for (int i = 0; i < blend.Positions.size(); ++i)
             gradient.setColorAt(1 - blend.Positions[i], Mix(surround, centreColor, blend.Factors[i]));
     }
@@ -322,7 +329,7 @@ QBrush TPlusReader::PathGradient(const TMetaBytes &d)
         d.Need(off, 12);   // a count of two, then the x and y scales: not drawn
         off += 12;
     }
-    if (gradient.stops().size() < 2) {
+    if (!stopsSet) {
         gradient.setColorAt(0, centreColor);
         gradient.setColorAt(1, surround);
     }
