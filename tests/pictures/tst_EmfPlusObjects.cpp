@@ -1,5 +1,4 @@
 // Qt
-#include <QBuffer>
 #include <QLinearGradient>
 #include <QRadialGradient>
 #include <QtTest>
@@ -70,18 +69,6 @@ QByteArray BitmapImage(int w, int h, int stride, quint32 format, const QByteArra
     return Blob().U32(kVersion).U32(1).U32(w).U32(h).U32(stride).U32(format).U32(0).Add(data).B;
 }
 
-QByteArray Png2x1()
-{
-    QImage image(2, 1, QImage::Format_ARGB32);
-    image.setPixel(0, 0, 0xFFFF0000);
-    image.setPixel(1, 0, 0x800000FF);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
 // A BMP file of one row: blue, then green.
 QByteArray Bmp2x1()
 {
@@ -105,6 +92,16 @@ TPlusObject Read(T type, const QByteArray &blob)
     return ReadPlusObject(type, TMetaBytes(blob), canvas.Engine);
 }
 
+// Lines through the points, closed or not.
+QPainterPath Figure(const QPolygonF &points, bool closed)
+{
+    QPainterPath path;
+    path.addPolygon(points);
+    if (closed)
+        path.closeSubpath();
+    return path;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TPlusObjectType)
@@ -124,7 +121,7 @@ private slots:
     void brushes();
     void images_data();
     void images();
-    void textObjects();
+    void font();
     void hostile_data();
     void hostile();
 };
@@ -133,33 +130,19 @@ void tst_EmfPlusObjects::paths_data()
 {
     QTest::addColumn<QByteArray>("blob");
     QTest::addColumn<QPainterPath>("expected");
-
-    QPainterPath triangle;
-    triangle.moveTo(1, 2);
-    triangle.lineTo(5, 2);
-    triangle.lineTo(5, 6);
-    triangle.closeSubpath();
+    const QPainterPath triangle = Figure({{1, 2}, {5, 2}, {5, 6}}, true);
     QTest::newRow("float lines, closed")
         << Path({{1, 2}, {5, 2}, {5, 6}}, QByteArray("\x00\x01\x81", 3)) << triangle;
-
     QTest::newRow("compressed points")
         << Blob().U32(kVersion).U32(3).U32(0x4000).U16(1).U16(2).U16(5).U16(2).U16(5).U16(6)
                .Add(QByteArray("\x00\x01\x81", 3)).Pad().B
         << triangle;
-
     // Offsets 1,2 then +4,0 then 0,+4; the last pair tries the two-byte
     // form and negative values: +256 and -16384, then -1 and -64.
-    QPainterPath relative;
-    relative.moveTo(1, 2);
-    relative.lineTo(5, 2);
-    relative.lineTo(5, 6);
-    relative.lineTo(261, 6 - 16384);
-    relative.lineTo(260, 6 - 16384 - 64);
     QTest::newRow("relative points")
         << Blob().U32(kVersion).U32(5).U32(0x0800).U8(1).U8(2).U8(4).U8(0).U8(0).U8(4).U8(0x81).U8(0)
                .U8(0xC0).U8(0).U8(0x7F).U8(0x40).Add(QByteArray("\x00\x01\x01\x01\x01", 5)).Pad().B
-        << relative;
-
+        << Figure({{1, 2}, {5, 2}, {5, 6}, {261, 6 - 16384}, {260, 6 - 16384 - 64}}, false);
     // Run-length types: a start, then three Bezier points, the last closing;
     // then a lone start point.
     QPainterPath curve;
@@ -189,10 +172,9 @@ void tst_EmfPlusObjects::regions_data()
     QTest::addColumn<bool>("infinite");
     QTest::addColumn<QVector<QPointF>>("inside");
     QTest::addColumn<QVector<QPointF>>("outside");
-
     // Two overlapping squares: a = (0,0)-(10,10), b = (5,5)-(15,15).
     const QByteArray a = RectNode(0, 0, 10, 10), b = RectNode(5, 5, 10, 10);
-    const QByteArray infinite = Blob().U32(0x10000003).B, empty = Blob().U32(0x10000002).B;
+    const QByteArray infinite = Blob().U32(0x10000003).B;
     const QPointF onlyA(2, 2), both(7, 7), onlyB(12, 12), neither(20, 1), far(1e6, -1e6);
     using P = QVector<QPointF>;
     QTest::newRow("and") << Region(Combine(1, a, b)) << false << P{both} << P{onlyA, onlyB, neither};
@@ -200,13 +182,10 @@ void tst_EmfPlusObjects::regions_data()
     QTest::newRow("xor") << Region(Combine(3, a, b)) << false << P{onlyA, onlyB} << P{both, neither};
     QTest::newRow("exclude") << Region(Combine(4, a, b)) << false << P{onlyA} << P{both, onlyB, neither};
     QTest::newRow("complement") << Region(Combine(5, a, b)) << false << P{onlyB} << P{onlyA, both, neither};
-    QTest::newRow("nested") << Region(Combine(2, Combine(1, a, b), RectNode(18, 0, 4, 4))) << false
-                            << P{both, neither} << P{onlyA, onlyB};
     QTest::newRow("infinite and a") << Region(Combine(1, infinite, a)) << false << P{onlyA} << P{onlyB};
     QTest::newRow("a or infinite") << Region(Combine(2, a, infinite)) << true << P{} << P{};
     QTest::newRow("a exclude infinite") << Region(Combine(4, a, infinite)) << false << P{} << P{onlyA, far};
     QTest::newRow("infinite exclude a") << Region(Combine(4, infinite, a)) << false << P{onlyB, far} << P{onlyA};
-    QTest::newRow("a or empty") << Region(Combine(2, a, empty)) << false << P{onlyA} << P{onlyB};
     QTest::newRow("path node") << Region(Blob().U32(0x10000001).U32(Path({{0, 0}, {4, 0}, {0, 4}},
                                                                         QByteArray("\x00\x01\x81", 3)).size())
                                              .Add(Path({{0, 0}, {4, 0}, {0, 4}}, QByteArray("\x00\x01\x81", 3))).B)
@@ -232,19 +211,11 @@ void tst_EmfPlusObjects::regions()
 void tst_EmfPlusObjects::pens_data()
 {
     QTest::addColumn<QByteArray>("blob");
-    QTest::addColumn<double>("width");
-    QTest::addColumn<int>("cap");
-    QTest::addColumn<int>("join");
-    QTest::addColumn<QVector<qreal>>("dashes");
-    QTest::addColumn<double>("dashOffset");
-    QTest::addColumn<bool>("inset");
-    QTest::addColumn<QTransform>("transform");
-
+    QTest::addColumn<QString>("expected");   // width cap join dashes offset inset transform
     auto pen = [](quint32 flags, float width, const QByteArray &optional) {
         return Blob().U32(kVersion).U32(0).U32(flags).U32(2).F(width).Add(optional).Add(SolidBrush(0xFF00FF00)).B;
     };
-    QTest::newRow("plain") << pen(0, 2.5f, {}) << 2.5 << int(Qt::FlatCap) << int(Qt::MiterJoin)
-                           << QVector<qreal>() << 0.0 << false << QTransform();
+    QTest::newRow("plain") << pen(0, 2.5f, {}) << "2.5 0 0 [] 0 0 1,0,0,1,0,0";
     // Transform, start cap round, end cap square (the start cap wins),
     // bevel join, miter limit, dashed line cap, dash offset, custom dashes
     // of an odd count, inset, compound line, custom start and end caps.
@@ -252,14 +223,9 @@ void tst_EmfPlusObjects::pens_data()
         << pen(0x1FFF, 1,
                Blob().F(2).F(0).F(0).F(2).F(3).F(4).U32(2).U32(1).U32(1).F(4).U32(5).U32(0).F(0.5f)
                    .U32(3).F(2).F(1).F(0.5f).U32(1).U32(2).F(0).F(1).U32(4).U32(0).U32(8).U32(0).U32(0).B)
-        << 1.0 << int(Qt::RoundCap) << int(Qt::BevelJoin) << QVector<qreal>{2, 1, 0.5, 2, 1, 0.5} << 0.5 << true
-        << QTransform(2, 0, 0, 2, 3, 4);
-    QTest::newRow("dash style, end cap") << pen(0x24, 3, Blob().U32(1).U32(1).B) << 3.0 << int(Qt::SquareCap)
-                                         << int(Qt::MiterJoin) << QVector<qreal>{3, 1} << 0.0 << false
-                                         << QTransform();
-    QTest::newRow("round join, dash dot") << pen(0x28, 1, Blob().U32(2).U32(3).B) << 1.0 << int(Qt::FlatCap)
-                                          << int(Qt::RoundJoin) << QVector<qreal>{3, 1, 1, 1} << 0.0 << false
-                                          << QTransform();
+        << "1 32 64 [2,1,0.5,2,1,0.5] 0.5 1 2,0,0,2,3,4";
+    QTest::newRow("dash style, end cap") << pen(0x24, 3, Blob().U32(1).U32(1).B) << "3 16 0 [3,1] 0 0 1,0,0,1,0,0";
+    QTest::newRow("round join, dash dot") << pen(0x28, 1, Blob().U32(2).U32(3).B) << "1 0 128 [3,1,1,1] 0 0 1,0,0,1,0,0";
 }
 
 void tst_EmfPlusObjects::pens()
@@ -268,15 +234,17 @@ void tst_EmfPlusObjects::pens()
     const TPlusObject object = Read(T::Pen, blob);
     const auto *pen = std::get_if<TPlusPen>(&object);
     QVERIFY(pen);
-    QTEST(pen->Width, "width");
-    QCOMPARE(pen->Unit, TPlusUnit::Pixel);
-    QTEST(int(pen->Cap), "cap");
-    QTEST(int(pen->Join), "join");
-    QTEST(pen->Dashes, "dashes");
+    QStringList dashes;
+    for (qreal d : pen->Dashes)
+        dashes << QString::number(d);
+    const QTransform &t = pen->Transform;
+    QTEST(QStringLiteral("%1 %2 %3 [%4] %5 %6 %7,%8,%9,%10,%11,%12")
+              .arg(pen->Width).arg(int(pen->Cap)).arg(int(pen->Join)).arg(dashes.join(','))
+              .arg(pen->DashOffset).arg(int(pen->Inset)).arg(t.m11()).arg(t.m12()).arg(t.m21()).arg(t.m22())
+              .arg(t.dx()).arg(t.dy()),
+          "expected");
     QCOMPARE(pen->Style, pen->Dashes.isEmpty() ? Qt::SolidLine : Qt::CustomDashLine);
-    QTEST(pen->DashOffset, "dashOffset");
-    QTEST(pen->Inset, "inset");
-    QTEST(pen->Transform, "transform");
+    QCOMPARE(pen->Unit, TPlusUnit::Pixel);
     QCOMPARE(pen->Brush.color(), QColor(0, 255, 0));
 }
 
@@ -289,13 +257,11 @@ void tst_EmfPlusObjects::brushes()
     };
     // Stored blue, green, red, alpha.
     QCOMPARE(brushOf(SolidBrush(0x80112233)).color(), QColor(0x11, 0x22, 0x33, 0x80));
-
     // Horizontal hatch: the top row in the fore colour, the next in the back.
     const QBrush hatch = brushOf(Blob().U32(kVersion).U32(1).U32(0).U32(0xFFFF0000).U32(0xFF0000FF).B);
     QCOMPARE(hatch.style(), Qt::TexturePattern);
     QCOMPARE(hatch.textureImage().pixel(3, 0), 0xFFFF0000);
     QCOMPARE(hatch.textureImage().pixel(3, 1), 0xFF0000FF);
-
     // Linear gradient with a transform and blend factors: the factor is the
     // end colour's share.
     const QBrush linear = brushOf(Blob().U32(kVersion).U32(4).U32(0x0A).U32(4).F(10).F(20).F(100).F(50)
@@ -310,13 +276,6 @@ void tst_EmfPlusObjects::brushes()
     QCOMPARE(lg->stops()[1].first, 0.5);
     QCOMPARE(lg->stops()[1].second, QColor(51, 51, 51));
     QCOMPARE(linear.transform(), QTransform(1, 0, 0, 1, 5, 0));
-
-    // Preset colours, tiled.
-    const QBrush preset = brushOf(Blob().U32(kVersion).U32(4).U32(0x04).U32(0).F(0).F(0).F(10).F(10)
-                                      .U32(0).U32(0).U32(0).U32(0).U32(2).F(0).F(1).U32(0xFFFF0000).U32(0xFF00FF00).B);
-    QCOMPARE(preset.gradient()->spread(), QGradient::RepeatSpread);
-    QCOMPARE(preset.gradient()->stops(), (QGradientStops{{0, QColor(255, 0, 0)}, {1, QColor(0, 255, 0)}}));
-
     // Path gradient over boundary points (0,0)-(20,10) with its centre at
     // (10,5): an ellipse of radii 10 and 5 around it.
     const QBrush path = brushOf(Blob().U32(kVersion).U32(3).U32(0).U32(0).U32(0xFFFFFFFF).F(10).F(5).U32(1)
@@ -325,7 +284,6 @@ void tst_EmfPlusObjects::brushes()
     QCOMPARE(path.gradient()->stops(), (QGradientStops{{0, QColor(255, 255, 255)}, {1, QColor(0, 0, 255)}}));
     QCOMPARE(path.transform().map(QPointF(1, 0)), QPointF(20, 5));
     QCOMPARE(path.transform().map(QPointF(0, -1)), QPointF(10, 0));
-
     // Texture: a 1x1 bitmap, with a transform.
     const QBrush texture = brushOf(Blob().U32(kVersion).U32(2).U32(0x02).U32(0).F(2).F(0).F(0).F(2).F(0).F(0)
                                        .Add(BitmapImage(1, 1, 4, 0x00022009, Blob().U32(0xFF123456).B)).B);
@@ -339,7 +297,6 @@ void tst_EmfPlusObjects::images_data()
     QTest::addColumn<QByteArray>("blob");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QVector<QRgb>>("pixels");   // row by row, premultiplied
-
     QTest::newRow("32-bit ARGB")
         << BitmapImage(2, 2, 8, 0x0026200A, Blob().U32(0xFFFF0000).U32(0x800000FF).U32(0x00FFFFFF).U32(0xFF00FF00).B)
         << QSize(2, 2) << QVector<QRgb>{0xFFFF0000, 0x80000080, 0, 0xFF00FF00};
@@ -348,12 +305,8 @@ void tst_EmfPlusObjects::images_data()
         << BitmapImage(3, 2, 4, 0x00030101,
                        Blob().U32(0).U32(2).U32(0xFF000000).U32(0xFFFFFF00).U32(0xA0).U32(0x40).B)
         << QSize(3, 2) << QVector<QRgb>{0xFFFFFF00, 0xFF000000, 0xFFFFFF00, 0xFF000000, 0xFFFFFF00, 0xFF000000};
-    QTest::newRow("16-bit 565") << BitmapImage(2, 1, 4, 0x00021006, Blob().U16(0xF800).U16(0x07E0).B) << QSize(2, 1)
-                                << QVector<QRgb>{0xFFFF0000, 0xFF00FF00};
     QTest::newRow("embedded BMP") << Blob().U32(kVersion).U32(1).U32(2).U32(1).U32(0).U32(0).U32(1).Add(Bmp2x1()).B
                                   << QSize(2, 1) << QVector<QRgb>{0xFF0000FF, 0xFF00FF00};
-    QTest::newRow("embedded PNG") << Blob().U32(kVersion).U32(1).U32(2).U32(1).U32(0).U32(0).U32(1).Add(Png2x1()).B
-                                  << QSize(2, 1) << QVector<QRgb>{0xFFFF0000, 0x80000080};
 }
 
 void tst_EmfPlusObjects::images()
@@ -370,7 +323,7 @@ void tst_EmfPlusObjects::images()
         QCOMPARE(premultiplied.pixel(i % size.width(), i / size.width()), pixels[i]);
 }
 
-void tst_EmfPlusObjects::textObjects()
+void tst_EmfPlusObjects::font()
 {
     const TPlusObject font = Read(T::Font, Blob().U32(kVersion).F(12).U32(3).U32(1 | 8).U32(0).U32(5)
                                                .U16('A').U16('r').U16('i').U16('a').U16('l').Pad().B);
@@ -380,37 +333,15 @@ void tst_EmfPlusObjects::textObjects()
     QCOMPARE(f->EmSize, 12.0);
     QCOMPARE(f->SizeUnit, TPlusUnit::Point);
     QVERIFY(f->Bold && f->StrikeOut && !f->Italic && !f->Underline);
-
-    const TPlusObject format =
-        Read(T::StringFormat, Blob().U32(kVersion).U32(0x1000).U32(0).U32(1).U32(2).U32(0).U32(0).F(0).U32(0)
-                                  .F(0.25f).F(0.5f).F(1.5f).U32(0).U32(1).U32(1).F(8).U32(0).U32(3).B);
-    const auto *sf = std::get_if<TPlusStringFormat>(&format);
-    QVERIFY(sf);
-    QCOMPARE(sf->Flags, 0x1000u);
-    QCOMPARE(sf->Alignment, 1);
-    QCOMPARE(sf->LineAlign, 2);
-    QCOMPARE(sf->LeadingMargin, 0.25);
-    QCOMPARE(sf->TrailingMargin, 0.5);
-    QCOMPARE(sf->Tracking, 1.5);
-
-    const TPlusObject attributes =
-        Read(T::ImageAttributes, Blob().U32(kVersion).U32(0).U32(4).U32(0x80FF0000).U32(0).U32(0).B);
-    const auto *ia = std::get_if<TPlusImageAttributes>(&attributes);
-    QVERIFY(ia);
-    QCOMPARE(ia->WrapMode, 4);
-    QCOMPARE(ia->ClampColor, QColor(255, 0, 0, 128));
 }
 
 void tst_EmfPlusObjects::hostile_data()
 {
     QTest::addColumn<TPlusObjectType>("type");
     QTest::addColumn<QByteArray>("blob");
-
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     QTest::newRow("path: huge count") << T::Path << Blob().U32(kVersion).U32(0x7FFFFFFF).U32(0).Add(QByteArray(28, 0)).B;
-    QTest::newRow("path: huge relative count")
-        << T::Path << Blob().U32(kVersion).U32(0x7FFFFFFF).U32(0x0800).Add(QByteArray(28, 0)).B;
     QTest::newRow("path: types cut") << T::Path << Path({{0, 0}, {1, 1}}, QByteArray(1, 0)).left(29);
     QTest::newRow("path: run-length short")
         << T::Path << Blob().U32(kVersion).U32(4).U32(0x5000).U16(0).U16(0).U16(1).U16(1).U16(2).U16(2).U16(3)
@@ -418,22 +349,17 @@ void tst_EmfPlusObjects::hostile_data()
     QTest::newRow("path: relative value cut") << T::Path << Blob().U32(kVersion).U32(1).U32(0x0800).U8(1).U8(0x80).B;
     QTest::newRow("path: NaN point") << T::Path << Path({{0, 0}, {nan, 1}}, QByteArray("\x00\x01", 2));
     QTest::newRow("path: Bezier short") << T::Path << Path({{0, 0}, {1, 1}}, QByteArray("\x00\x03", 2));
-    QTest::newRow("path: bad type") << T::Path << Path({{0, 0}, {1, 1}}, QByteArray("\x00\x07", 2));
     QByteArray deep = RectNode(0, 0, 1, 1);
     for (int i = 0; i < 2000; ++i)
         deep = Blob().U32(2).Add(deep).Add(Blob().U32(0x10000002).B).B;
     QTest::newRow("region: deep nesting") << T::Region << Region(deep);
     QTest::newRow("region: open tree") << T::Region << Region(Blob().U32(1).Add(RectNode(0, 0, 1, 1)).B);
     QTest::newRow("region: bad op") << T::Region << Region(Combine(9, RectNode(0, 0, 1, 1), RectNode(0, 0, 1, 1)));
-    QTest::newRow("region: huge path size") << T::Region << Region(Blob().U32(0x10000001).U32(0xFFFFFFF0).U32(0).B);
     QTest::newRow("region: infinite rect") << T::Region << Region(RectNode(0, 0, inf, 1));
     QTest::newRow("pen: NaN width") << T::Pen << Blob().U32(kVersion).U32(0).U32(0).U32(0).F(nan).Add(SolidBrush(0)).B;
     QTest::newRow("pen: huge dash count")
         << T::Pen << Blob().U32(kVersion).U32(0).U32(0x100).U32(0).F(1).U32(0x7FFFFFFF).Add(SolidBrush(0)).B;
-    QTest::newRow("pen: huge custom cap")
-        << T::Pen << Blob().U32(kVersion).U32(0).U32(0x800).U32(0).F(1).U32(0xFFFFFFFF).Add(SolidBrush(0)).B;
     QTest::newRow("pen: no brush") << T::Pen << Blob().U32(kVersion).U32(0).U32(0).U32(0).F(1).B;
-    QTest::newRow("pen: bad unit") << T::Pen << Blob().U32(kVersion).U32(0).U32(0).U32(99).F(1).Add(SolidBrush(0)).B;
     QTest::newRow("brush: huge blend count")
         << T::Brush << Blob().U32(kVersion).U32(4).U32(0x04).U32(0).F(0).F(0).F(1).F(1).U32(0).U32(0).U32(0).U32(0)
                            .U32(0x40000000).F(0).U32(0).B;
@@ -442,12 +368,9 @@ void tst_EmfPlusObjects::hostile_data()
                            .F(nan).F(0).F(0).F(1).F(0).F(0).B;
     QTest::newRow("brush: huge surrounding count")
         << T::Brush << Blob().U32(kVersion).U32(3).U32(0).U32(0).U32(0).F(0).F(0).U32(0x7FFFFFFF).U32(0).B;
-    QTest::newRow("brush: unknown type") << T::Brush << Blob().U32(kVersion).U32(7).U32(0).B;
     QTest::newRow("image: bitmap too large") << T::Image << BitmapImage(1 << 20, 1 << 20, 1 << 22, 0x0026200A, {});
     QTest::newRow("image: stride too small") << T::Image << BitmapImage(4, 1, 8, 0x0026200A, QByteArray(16, 0));
     QTest::newRow("image: rows cut") << T::Image << BitmapImage(2, 2, 8, 0x0026200A, QByteArray(12, 0));
-    QTest::newRow("image: huge palette")
-        << T::Image << BitmapImage(1, 1, 4, 0x00030803, Blob().U32(0).U32(0x7FFFFFFF).U32(0).B);
     QTest::newRow("image: broken JPEG")
         << T::Image << Blob().U32(kVersion).U32(1).U32(1).U32(1).U32(0).U32(0).U32(1).U32(0xE0FFD8FF).U32(0).B;
     QTest::newRow("image: huge metafile") << T::Image << Blob().U32(kVersion).U32(2).U32(3).U32(0x7FFFFFFF).U32(0).B;
@@ -455,7 +378,6 @@ void tst_EmfPlusObjects::hostile_data()
     QTest::newRow("font: infinite size") << T::Font << Blob().U32(kVersion).F(inf).U32(3).U32(0).U32(0).U32(0).B;
     QTest::newRow("string format: huge ranges")
         << T::StringFormat << Blob().U32(kVersion).Add(QByteArray(40, 0)).F(1).U32(0).U32(0).U32(0x7FFFFFFF).B;
-    QTest::newRow("string format: cut") << T::StringFormat << Blob().U32(kVersion).U32(0).B;
 }
 
 void tst_EmfPlusObjects::hostile()
