@@ -2,11 +2,13 @@
 
 // Local
 #include "AppError.h"
+#include "EmfPlusReader.h"
 #include "MetaEngine.h"
 
 // Std
 #include <cmath>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -643,6 +645,12 @@ QSizeF EmfNaturalSize(const TEmfHeader &header)
 void PlayEmf(const QByteArray &data, const TEmfHeader &header, TMetaEngine &engine)
 {
     TEmfPlayer player(engine);
+    // EMF+ records, where the file has them and they are drawn, take the
+    // place of the plain records but for those after a GetDC record.
+    std::optional<TEmfPlusPlayer> plus;
+    if (DrawEmfPlus(SurveyEmfPlus(data, header.HeaderSize)))
+        plus.emplace(engine, QPointF(header.Device.width() / header.DeviceMm.width() * 25.4,
+                                     header.Device.height() / header.DeviceMm.height() * 25.4));
     const qint64 end = data.size();
     qint64 off = header.HeaderSize;
     try {
@@ -655,7 +663,11 @@ void PlayEmf(const QByteArray &data, const TEmfHeader &header, TMetaEngine &engi
                 return;
             if (type == EMR_EOF)
                 return;
-            player.PlayRecord(type, TMetaBytes(data.constData() + off, size));
+            const TMetaBytes record(data.constData() + off, size);
+            if (plus && IsEmfPlusComment(record))
+                plus->PlayComment(record);
+            else if (!plus || plus->PlainRecordsDraw())
+                player.PlayRecord(type, record);
             off += size;
         }
     } catch (const TMetaStop &) {

@@ -395,3 +395,19 @@ void TMetaEngine::SetTextJustification(double breakExtra, int breakCount)
     FState.BreakExtra = breakCount > 0 ? breakExtra : 0;
     FState.BreakCount = std::max(breakCount, 0);
 }
+
+QPainter &TMetaEngine::BeginForeignDrawing()
+{
+    FPainter.save();
+    FPainter.resetTransform();
+    FPainter.setClipping(false);
+    FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    FPainter.setOpacity(1.0);
+    return FPainter;
+}
+
+void TMetaEngine::EndForeignDrawing()
+{
+    FPainter.restore();
+    FClipDirty = true;
+}

@@ -348,6 +348,17 @@ public:
     // (then the record is skipped).
     bool AcceptBitmap(qint64 width, qint64 height);
 
+    // For the EMF+ player, which keeps its own graphics state: the canvas
+    // painter, saved, for drawing in canvas pixels (the metafile's device
+    // units map onto them by DeviceToCanvas); EndForeignDrawing restores it
+    // and the engine sets its own clip again before its next drawing.
+    QPainter &BeginForeignDrawing();
+    void EndForeignDrawing();
+    const QTransform &DeviceToCanvas() const { return FDeviceToCanvas; }
+    QSize CanvasSize() const { return FCanvas.size(); }
+    // Charges a drawing that covers about these canvas pixels.
+    void ChargeCanvasArea(const QRectF &canvasBounds) { ChargeArea(canvasBounds); }
+
     // The DIB of a record: header and colour table in info, rows in bits,
     // or with packed all of it in info. Colour tables of palette indexes
     // (usage 1) take their colours from the selected palette. Nothing when
