@@ -135,6 +135,7 @@ struct TEmfPlusPlayer::Impl
     // Metafile images as drawn, by slot: each is drawn once.
     std::vector<QImage> Rendered = std::vector<QImage>(kMaxObjects);
     bool GetDC = false;
+    bool Started = false;   // the EMF+ header has been played
 
     // An object whose data spans several records.
     int PendingId = -1;
@@ -582,7 +583,7 @@ struct TEmfPlusPlayer::Impl
 void TEmfPlusPlayer::Impl::Play(quint16 type, quint16 flags, const TMetaBytes &r)
 {
     switch (type) {
-    case PlusHeader:
+    case PlusHeader: Started = true; break;
     case PlusEndOfFile:
     case PlusComment:
     case PlusMultiFormatStart:
@@ -893,5 +894,5 @@ void TEmfPlusPlayer::PlayComment(const TMetaBytes &record)
 
 bool TEmfPlusPlayer::PlainRecordsDraw() const
 {
-    return d->GetDC;
+    return !d->Started || d->GetDC;
 }

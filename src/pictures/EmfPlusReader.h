@@ -47,8 +47,8 @@ public:
 
     // Plays the EMF+ records of one EMR_COMMENT record.
     void PlayComment(const TMetaBytes &record);
-    // Whether the plain records that follow are drawn: after a GetDC record,
-    // until the next EMF+ record.
+    // Whether the plain records that follow are drawn: before the EMF+
+    // header, and after a GetDC record until the next EMF+ record.
     bool PlainRecordsDraw() const;
 
     struct Impl;

@@ -113,6 +113,11 @@ void tst_EmfPlusReader::plainOrPlus_data()
     }
     {
         Emf e;
+        PlainRect(e).Raw(70, Plus().Header(true).FillRect(kRed, 10, 10, 20, 20).Comment());
+        QTest::newRow("dual: plain records before the EMF+ header draw") << e.Finish() << true << true;
+    }
+    {
+        Emf e;
         e.Raw(70, Plus().Header(true).Rec(0x4004, 0).Comment());
         e.Raw(70, Plus().FillRect(kRed, 10, 10, 20, 20).Comment());
         QTest::newRow("dual: the next EMF+ record ends GetDC") << PlainRect(e).Finish() << true << false;
