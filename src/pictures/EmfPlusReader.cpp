@@ -452,15 +452,13 @@ struct TEmfPlusPlayer::Impl
         return rendered;
     }
 
-    QFont Font(const TPlusFont &f, double &emWorld) const
+    // Text is laid out with a 100-pixel font, scaled to the em size.
+    QFont Font(const TPlusFont &f, double &emWorld)
     {
         emWorld = f.EmSize;
         if (f.SizeUnit != TPlusUnit::World)
             emWorld *= UnitPixels(f.SizeUnit, true) * WorldPerPixel();
-        QFont font(f.Family.isEmpty() ? QStringLiteral("sans-serif") : f.Family);
-        font.setPixelSize(100);
-        font.setBold(f.Bold);
-        font.setItalic(f.Italic);
+        QFont font = Engine.TextFont(f.Family, f.Bold, f.Italic, 100);
         font.setUnderline(f.Underline);
         font.setStrikeOut(f.StrikeOut);
         return font;

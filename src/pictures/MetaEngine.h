@@ -356,6 +356,10 @@ public:
     void EndForeignDrawing();
     const QTransform &DeviceToCanvas() const { return FDeviceToCanvas; }
     QSize CanvasSize() const { return FCanvas.size(); }
+    // A font for the EMF+ player's text, matched as the plain records'
+    // fonts are (the same faces stand in for the same names), made once per
+    // face, style and size and charged as they are.
+    QFont TextFont(const QString &face, bool bold, bool italic, int pixels);
     // Charges a drawing that covers about these canvas pixels.
     void ChargeCanvasArea(const QRectF &canvasBounds) { ChargeArea(canvasBounds); }
 

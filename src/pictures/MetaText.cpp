@@ -509,3 +509,12 @@ void TMetaEngine::TextOut(const TMetaText &t)
         FState.Position = FInverse.map(frame.map(QPointF(move, 0)));
     }
 }
+
+QFont TMetaEngine::TextFont(const QString &face, bool bold, bool italic, int pixels)
+{
+    TMetaFont font;
+    font.Face = face;
+    font.Weight = bold ? 700 : 400;
+    font.Italic = italic;
+    return FontFor(font, pixels)->Font;
+}

@@ -57,15 +57,37 @@ QByteArray Wrap(const uint8_t *data, size_t size)
     return file + records;
 }
 
+quint32 U32(const uint8_t *p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+// The EMF+ records of an enhanced metafile's comments, after a flag byte.
+QByteArray PlusRecordsOf(const uint8_t *data, size_t size)
+{
+    QByteArray records(1, '\0');
+    size_t off = size >= 8 ? U32(data + 4) : size;
+    while (off + 16 <= size) {
+        const size_t length = U32(data + off + 4);
+        if (length < 8 || length > size - off)
+            break;
+        if (U32(data + off) == 70 && length >= 16 && U32(data + off + 12) == 0x2B464D45)
+            records.append(reinterpret_cast<const char *>(data) + off + 16, qsizetype(length - 16));
+        off += length;
+    }
+    return records;
+}
+
 } // namespace
 
-// EMF+ records. Input that starts like an enhanced metafile is drawn as one
-// (the seeds are real files with EMF+ records); any other input is taken as
-// a flag byte and a run of EMF+ records, put into a small metafile.
+// A flag byte and a run of EMF+ records, put into a small metafile. Input
+// that starts like an enhanced metafile (the seeds are real files with EMF+
+// records) gives its EMF+ records.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const bool whole = size >= 4 && data[0] == 1 && data[1] == 0 && data[2] == 0 && data[3] == 0;
-    const QByteArray file = whole ? QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size))
+    const bool whole = size >= 8 && U32(data) == 1;
+    const QByteArray records = whole ? PlusRecordsOf(data, size) : QByteArray();
+    const QByteArray file = whole ? Wrap(reinterpret_cast<const uint8_t *>(records.constData()), size_t(records.size()))
                                   : Wrap(data, size);
     RunOnPoolThread([&] {
         try {
