@@ -4,8 +4,6 @@
 // Local
 #include "MainForm.h"
 #include "Prompts.h"
-#include "RegLib.h"
-#include "StartupPicture.h"
 #include "TamselConfig.h"
 
 // Qt
@@ -13,10 +11,6 @@
 
 int main(int argc, char *argv[])
 {
-    // A photo named on the command line is read while Qt starts and the
-    // window is built (a Qt option first is left to Qt).
-    const TStartupPicture startupPicture(argc > 1 && argv[1][0] != '-' ? QString::fromLocal8Bit(argv[1]) : QString(),
-                                         kFormsKey + QStringLiteral("frmMain"));
     QApplication app(argc, argv);
     // The application title; window captions and error boxes read it.
     QApplication::setApplicationName(QStringLiteral(TAMSEL_APP_TITLE));

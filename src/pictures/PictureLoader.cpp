@@ -24,7 +24,6 @@
 // Std
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -238,113 +237,6 @@ QImage TPicture::ToBilinearBitmap(QSize size, int jpegDenom, bool fastIdct, int 
     return result;
 }
 
-namespace {
-
-// Hands decoded rows straight to a bitmap of the output size.
-class StoreTarget : public JpegRowTarget
-{
-public:
-    explicit StoreTarget(QImage &dst)
-        : FDst(dst)
-    {
-    }
-    void Begin(int width, int height) override
-    {
-        if (FDst.width() != width || FDst.height() != height)
-            throw AppError(QStringLiteral("JPEG decoder gave an unexpected size"));
-    }
-    uchar *RowBuffer(int y) noexcept override { return FBits + qsizetype(y) * FDst.bytesPerLine(); }
-    void RowsDone(int, int) noexcept override {}
-
-private:
-    QImage &FDst;
-    uchar *FBits = FDst.bits();
-};
-
-// Bands of rows split as DecodeInBands splits them.
-int BandBoundary(int height, int bands, int k)
-{
-    return k == 0 ? 0 : int(qint64(height) * (k + 1) / (bands + 1));
-}
-
-} // namespace
-
-QImage TPicture::DecodeStored(int jpegDenom, int threads) const
-{
-    if (!FJpeg)
-        throw AppError(QStringLiteral("Not a JPEG picture"));
-    const QSize size = FJpeg->ScaledSize(jpegDenom);
-    CheckBitmapSize(size.width(), size.height());
-    QImage stored = NewBitmap(size.width(), size.height());
-    StoreTarget target(stored);
-    const int bands = std::clamp(threads, 1, std::max(1, size.height() / 2));
-    if (bands > 1 && FJpeg->CanDecodeRangesApart()) {
-        RunBands(bands, [&](int i) {
-            FJpeg->DecodeRows(jpegDenom, false, target, BandBoundary(size.height(), bands, i),
-                              BandBoundary(size.height(), bands, i + 1));
-        });
-    } else {
-        FJpeg->DecodeRows(jpegDenom, false, target);
-    }
-    return stored;
-}
-
-QImage TPicture::ScaleStored(const QImage &stored, QSize size, int threads) const
-{
-    const QSize turned = Turned(size, FOrientation);
-    QImage result = NewBitmap(turned.width(), turned.height());
-    const int bands = std::clamp(threads, 1, std::max(1, result.height() / 2));
-    const qsizetype rowBytes = qsizetype(stored.width()) * 3;
-    RunBands(bands, [&](int i) {
-        const int first = int(qint64(result.height()) * i / bands);
-        const int end = int(qint64(result.height()) * (i + 1) / bands);
-        const auto [sourceFirst, sourceEnd] = BilinearRowScaler::SourceRows(stored.height(), result.height(), first, end);
-        BilinearRowScaler scaler(stored.width(), stored.height(), result, first, end);
-        for (int y = sourceFirst; y < sourceEnd; ++y) {
-            std::memcpy(scaler.RowBuffer(y), stored.constScanLine(y), size_t(rowBytes));
-            scaler.RowsDone(y, 1);
-        }
-    });
-    return Finished(std::move(result));
-}
-
-namespace {
-
-// The viewer's reduced JPEG size for a box: the smallest of 1/2, 1/4, 1/8
-// whose halves still cover the box in both directions (1 for other
-// formats). working becomes the picture's size at that scale.
-int ViewerDenom(const TPicture &picture, int maxWidth, int maxHeight, QSize &working)
-{
-    int denom = 1;
-    working = QSize(picture.Width(), picture.Height());
-    if (picture.Format() == PictureFormat::Jpeg) {
-        for (const int n : {2, 4, 8}) {
-            if (working.width() / 2 < maxWidth || working.height() / 2 < maxHeight)
-                break;
-            denom = n;
-            working = picture.JpegScaledSize(n);
-        }
-    }
-    return denom;
-}
-
-// A photo of a megapixel or more (as decoded) is decoded on two cores where
-// the machine has them.
-int ViewerThreads(QSize working)
-{
-    constexpr qint64 kPixelsForTwoThreads = qint64(1) << 20;
-    return std::thread::hardware_concurrency() >= 2 && qint64(working.width()) * working.height() >= kPixelsForTwoThreads
-               ? 2
-               : 1;
-}
-
-QString ScaleText(const QImage &bitmap, int imageWidth)
-{
-    return QString::number(RoundHalfEven(bitmap.width() * 100.0 / imageWidth)) + QLatin1Char('%');
-}
-
-} // namespace
-
 void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxHeight,
                  int &imageWidth, int &imageHeight, QString &imageScale)
 {
@@ -361,46 +253,29 @@ void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxH
     }
 
     // A JPEG is decoded at the smallest reduced size that still covers the
-    // box in both directions; pictures are shrunk to fit, never enlarged.
-    QSize working;
-    const int denom = ViewerDenom(picture, maxWidth, maxHeight, working);
+    // box in both directions.
+    int denom = 1;
+    QSize working(picture.Width(), picture.Height());
+    if (picture.Format() == PictureFormat::Jpeg) {
+        for (const int n : {2, 4, 8}) {
+            if (working.width() / 2 < maxWidth || working.height() / 2 < maxHeight)
+                break;
+            denom = n;
+            working = picture.JpegScaledSize(n);
+        }
+    }
+
+    // Pictures are shrunk to fit, never enlarged; a photo of a megapixel or
+    // more (as decoded) is decoded on two cores where the machine has them.
+    constexpr qint64 kPixelsForTwoThreads = qint64(1) << 20;
+    const int threads = std::thread::hardware_concurrency() >= 2
+                                && qint64(working.width()) * working.height() >= kPixelsForTwoThreads
+                            ? 2
+                            : 1;
     if (working.width() > maxWidth || working.height() > maxHeight)
         bitmap = picture.ToBilinearBitmap(FitSize(working.width(), working.height(), maxWidth, maxHeight), denom,
-                                          false, ViewerThreads(working));
+                                          false, threads);
     else
         bitmap = picture.ToBitmap(denom);
-    imageScale = ScaleText(bitmap, imageWidth);
-}
-
-TEarlyJpeg::TEarlyJpeg(const QString &fileName, QSize boxGuess, int threads)
-    : FTurned(TurnByOrientation())
-    , FPicture(TPicture::Load(fileName))
-{
-    if (FPicture.Format() != PictureFormat::Jpeg)
-        throw AppError(QStringLiteral("Not a JPEG file: %1").arg(Shown(fileName)));
-    if (FTurned != TurnByOrientation())
-        return;   // read with a setting that changed meanwhile: Finish refuses
-    QSize working;
-    FDenom = ViewerDenom(FPicture, std::max(1, boxGuess.width()), std::max(1, boxGuess.height()), working);
-    FStored = FPicture.DecodeStored(FDenom, threads);
-}
-
-TEarlyJpeg::~TEarlyJpeg() = default;
-
-bool TEarlyJpeg::Finish(QImage &bitmap, int maxWidth, int maxHeight, int &imageWidth, int &imageHeight,
-                        QString &imageScale, int threads) const
-{
-    if (FStored.isNull() || maxWidth <= 0 || maxHeight <= 0 || FTurned != TurnByOrientation())
-        return false;
-    QSize working;
-    if (ViewerDenom(FPicture, maxWidth, maxHeight, working) != FDenom)
-        return false;
-    bitmap = working.width() > maxWidth || working.height() > maxHeight
-                 ? FPicture.ScaleStored(FStored, FitSize(working.width(), working.height(), maxWidth, maxHeight),
-                                        threads)
-                 : FPicture.Finished(FStored);
-    imageWidth = FPicture.Width();
-    imageHeight = FPicture.Height();
-    imageScale = ScaleText(bitmap, imageWidth);
-    return true;
+    imageScale = QString::number(RoundHalfEven(bitmap.width() * 100.0 / imageWidth)) + QLatin1Char('%');
 }

@@ -56,13 +56,6 @@ public:
     // many bands at once, each its own rows of the result (same bytes).
     QImage ToBilinearBitmap(QSize size, int jpegDenom = 1, bool fastIdct = false, int threads = 1) const;
 
-    // JPEG only: the rows of the file decoded at 1/jpegDenom as stored (not
-    // yet in sRGB, not turned), and that bitmap made into what
-    // ToBilinearBitmap gives for size, byte for byte. With threads above 1,
-    // a large baseline JPEG is decoded and scaled in bands at once.
-    QImage DecodeStored(int jpegDenom, int threads = 1) const;
-    QImage ScaleStored(const QImage &stored, QSize size, int threads = 1) const;
-
     ~TPicture();
     TPicture(TPicture &&) noexcept;
     TPicture &operator=(TPicture &&) noexcept;
@@ -71,7 +64,6 @@ private:
     TPicture();
     // A JPEG's bitmap as decoded, in sRGB and upright.
     QImage Finished(QImage stored) const;
-    friend class TEarlyJpeg;
     PictureFormat FFormat = PictureFormat::Bitmap;
     int FWidth = 0;
     int FHeight = 0;
@@ -100,30 +92,3 @@ QByteArray ReadPictureFile(const QString &fileName);
 // Throws AppError on failure; the outputs keep what was set before.
 void ReadPicture(const QString &fileName, QImage &bitmap, int maxWidth, int maxHeight,
                  int &imageWidth, int &imageHeight, QString &imageScale);
-
-// ReadPicture in two steps, for a JPEG whose box is not known yet (a picture
-// read while the window that shows it is still being built): the file is
-// read and decoded whole at the reduced size a box of about boxGuess calls
-// for; once the box is known, Finish gives exactly what ReadPicture gives,
-// provided that box calls for the same reduced size.
-class TEarlyJpeg
-{
-public:
-    // Throws AppError as ReadPicture does, also for a file that is no JPEG.
-    TEarlyJpeg(const QString &fileName, QSize boxGuess, int threads);
-    ~TEarlyJpeg();
-    TEarlyJpeg(const TEarlyJpeg &) = delete;
-    TEarlyJpeg &operator=(const TEarlyJpeg &) = delete;
-
-    // ReadPicture's outputs for the box; false, with nothing set, when the
-    // box calls for another reduced size (or none) or the orientation
-    // setting is no longer the one the file was read with.
-    bool Finish(QImage &bitmap, int maxWidth, int maxHeight, int &imageWidth, int &imageHeight,
-                QString &imageScale, int threads) const;
-
-private:
-    bool FTurned = true;   // the orientation setting the file was read with
-    TPicture FPicture;
-    int FDenom = 1;
-    QImage FStored;
-};

@@ -4,7 +4,6 @@
 #include "AppError.h"
 #include "PictureFormats.h"
 #include "PictureLoader.h"
-#include "StartupPicture.h"
 
 // Qt
 #include <QFile>
@@ -62,8 +61,6 @@ qint64 BytesOf(const Kept &kept)
 TShownPicture ReadShownPicture(const TShowRequest &request)
 {
     TShownPicture shown;
-    if (TStartupPicture::Take(request, shown))
-        return shown;
     try {
         ReadPicture(request.File, shown.Bitmap, request.Box.width(), request.Box.height(), shown.Width,
                     shown.Height, shown.Scale);

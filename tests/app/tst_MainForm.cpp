@@ -8,11 +8,9 @@
 #include "JpegCodec.h"
 #include "MainForm.h"
 #include "PicList.h"
-#include "PictureLoader.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
 #include "SettingsForm.h"
-#include "StartupPicture.h"
 #include "TamselConfig.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
@@ -140,7 +138,6 @@ private slots:
     void actionsAsDesigned();
     void toolBarAsDesigned();
     void startWithFile();
-    void startWithPhotoReadBeforeTheWindow();
     void startWithFolderAndRelativePath();
     void startWithUnlistedFile();
     void statusShowsLoadFailure();
@@ -319,32 +316,6 @@ void tst_MainForm::startWithFile()
     QCOMPARE(w.form.FFolderHistory, QStringList{folder});
     QCOMPARE(w.form.FLastOpenFolder, folder);
     QVERIFY(w.form.acnNext->isEnabled());
-}
-
-// With a stored window size, the photo on the command line is read from
-// the program's start and finished for the area the window got: the same
-// picture, read once.
-void tst_MainForm::startWithPhotoReadBeforeTheWindow()
-{
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
-    SaveJpeg(DetailedPicture(2400, 1600), photo, 80);
-    WriteRegIntegers(kFormsKey + QStringLiteral("frmMain"), {{"Top", 0}, {"Left", 0}, {"Width", 900}, {"Height", 700}});
-    const TStartupPicture startup(photo, kFormsKey + QStringLiteral("frmMain"));
-    {
-        Window w({photo});
-        QVERIFY(startup.Used());
-        QCOMPARE(w.form.FPicList->LoadCount(), 1);
-        QCOMPARE(w.form.windowTitle(), kTitle + " - " + photo);
-        const QSize box = w.form.FPicList->size() - QSize(6, 6);
-        QImage expected;
-        int width = 0, height = 0;
-        QString scale;
-        ReadPicture(photo, expected, box.width(), box.height(), width, height, scale);
-        QCOMPARE(w.form.FPicList->DisplayBitmap(), expected);
-        QCOMPARE(w.form.PanelText(4), scale);
-    }
-    removeStore();
 }
 
 void tst_MainForm::startWithFolderAndRelativePath()

@@ -107,7 +107,6 @@ private slots:
     void colourProfileGivesSrgb();
     void cmykThroughItsProfile();
     void bandsGiveTheSameBytes();
-    void earlyDecodeGivesTheSameBytes();
 
 private:
     QTemporaryDir FDir;
@@ -476,68 +475,6 @@ void tst_PictureLoader::bandsGiveTheSameBytes()
         }
     }
     QVERIFY(banded > 100);
-}
-
-// A JPEG decoded whole before its box is known and finished for the box is
-// what the viewer's load gives, at every reduced size and for boxes that need
-// no shrinking; a box that calls for another reduced size is refused.
-void tst_PictureLoader::earlyDecodeGivesTheSameBytes()
-{
-    if (!HaveCorpus())
-        QSKIP("no corpus");
-    QStringList files;
-    for (const char *folder : {"jpeg/libjpeg-turbo", "jpeg/pillow", "jpeg/imagetestsuite"})
-        for (const QString &name : QDir(CorpusDir() + '/' + folder).entryList({"*.jpg", "*.jpeg"}, QDir::Files))
-            files << CorpusDir() + '/' + QLatin1String(folder) + '/' + name;
-    const QStringList photos = QDir(PhotosDir() + "/24mp").entryList({"*.jpg"}, QDir::Files, QDir::Name);
-    if (!photos.isEmpty())
-        files << PhotosDir() + "/24mp/" + photos.first();
-    int finished = 0;
-    int refused = 0;
-    for (const QString &file : files) {
-        QImage expected;
-        int width = 0, height = 0;
-        QString scale;
-        try {
-            ReadPicture(file, expected, 1, 1, width, height, scale);
-        } catch (const AppError &) {
-            continue;   // a file too damaged to decode
-        }
-        const QSize full(width, height);
-        for (const QSize box : {QSize(97, 61), full / 5, full / 2 + QSize(1, 1), full * 2}) {
-            if (box.isEmpty())
-                continue;
-            try {
-                ReadPicture(file, expected, box.width(), box.height(), width, height, scale);
-            } catch (const AppError &) {
-                continue;
-            }
-            for (const int threads : {1, 2}) {
-                const TEarlyJpeg early(file, box, threads);
-                QImage bitmap;
-                int w = 0, h = 0;
-                QString s;
-                QVERIFY2(early.Finish(bitmap, box.width(), box.height(), w, h, s, threads), qPrintable(file));
-                QVERIFY2(bitmap == expected, qPrintable(QString("%1 in %2x%3").arg(file).arg(box.width()).arg(box.height())));
-                QCOMPARE(QSize(w, h), full);
-                QCOMPARE(s, scale);
-                ++finished;
-            }
-        }
-        if (full.width() >= 64 && full.height() >= 64) {
-            // Guessed for the whole picture (no reduction), shown in a box
-            // an eighth of it (1/4 or 1/8): nothing is set.
-            const TEarlyJpeg early(file, full, 1);
-            QImage bitmap;
-            int w = -1, h = -1;
-            QString s = "kept";
-            QVERIFY(!early.Finish(bitmap, full.width() / 8, full.height() / 8, w, h, s, 1));
-            QVERIFY(bitmap.isNull() && w == -1 && h == -1 && s == "kept");
-            ++refused;
-        }
-    }
-    QVERIFY(finished > 200);
-    QVERIFY(refused > 20);
 }
 
 QTEST_MAIN(tst_PictureLoader)

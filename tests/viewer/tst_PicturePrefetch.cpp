@@ -3,8 +3,6 @@
 #include "PicList.h"
 #include "PictureLoader.h"
 #include "PicturePrefetch.h"
-#include "RegLib.h"
-#include "StartupPicture.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
 
@@ -43,7 +41,6 @@ private slots:
     void invalidated();
     void keepsTwoWithinBudget();
     void pictureAreaStepsWithoutReading();
-    void startupPictureGoesToTheFirstRead();
 
 private:
     QString Photo(int index, int width = 1200, int height = 600);
@@ -234,56 +231,4 @@ void tst_PicturePrefetch::pictureAreaStepsWithoutReading()
 }
 
 QTEST_MAIN(tst_PicturePrefetch)
-// The picture read at start-up goes to the first read, once, when that read
-// is of its file and its box calls for the same reduced size; it is then
-// what the read gives. Otherwise, or without a stored normal window size,
-// the reader reads for itself.
-void tst_PicturePrefetch::startupPictureGoesToTheFirstRead()
-{
-    const QString key = kFormsKey + QStringLiteral("startupTest");
-    const QString photo = Photo(20, 2400, 1600);   // 2420 x 1600
-    // A box of about 1300 x 710: shown at full size, shrunk.
-    WriteRegIntegers(key, {{"Width", 1300}, {"Height", 800}});
-    const TShowRequest request{photo, QSize(1294, 694), 1};
-    TShownPicture got;
-    {
-        const TStartupPicture startup(photo, key);
-        QVERIFY(TStartupPicture::Take(request, got));
-        QVERIFY(startup.Used());
-        TShownPicture again;
-        QVERIFY(!TStartupPicture::Take(request, again));
-    }
-    CompareShown(got, ReadShownPicture(request));
-    QCOMPARE(got.Bitmap.size(), QSize(1050, 694));
-
-    const QString saved = QDir::currentPath();
-    QDir::setCurrent(FDir.path());
-    {
-        // Named relative to the current folder; another file read first.
-        const TStartupPicture startup(QFileInfo(photo).fileName(), key);
-        QVERIFY(!TStartupPicture::Take({Photo(21), request.Box, 1}, got));
-        QVERIFY(!TStartupPicture::Take(request, got));
-        QVERIFY(!startup.Used());
-    }
-    {
-        const TStartupPicture startup(QFileInfo(photo).fileName(), key);
-        QVERIFY(TStartupPicture::Take(request, got));
-    }
-    QDir::setCurrent(saved);
-    {
-        // A box that calls for a quarter of the size.
-        const TStartupPicture startup(photo, key);
-        QVERIFY(!TStartupPicture::Take({photo, QSize(500, 300), 1}, got));
-    }
-    WriteRegIntegers(key, {{"WindowState", 1}});
-    {
-        const TStartupPicture startup(photo, key);
-        QVERIFY(!TStartupPicture::Take(request, got));
-    }
-    {
-        const TStartupPicture startup(photo, key + QStringLiteral("Missing"));
-        QVERIFY(!TStartupPicture::Take(request, got));
-    }
-}
-
 #include "tst_PicturePrefetch.moc"
