@@ -14,6 +14,7 @@
 #include <QTextOption>
 
 // Std
+#include <array>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -135,7 +136,11 @@ struct TEmfPlusPlayer::Impl
     // Metafile images as drawn, by slot: each is drawn once.
     std::vector<QImage> Rendered = std::vector<QImage>(kMaxObjects);
     bool GetDC = false;
-    bool Started = false;   // the EMF+ header has been played
+    bool Started = false;
+    // The image effect the next DrawImagePoints with the E flag applies.
+    enum TEffect { NoEffect, Blur, BrightnessContrast };
+    TEffect Effect = NoEffect;
+    double EffectA = 0, EffectB = 0;   // the EMF+ header has been played
 
     // An object whose data spans several records.
     int PendingId = -1;
@@ -377,6 +382,92 @@ struct TEmfPlusPlayer::Impl
         return true;
     }
 
+    // The image effects a file sets for its next image: blur and
+    // brightness-contrast are applied; any other is left out (the image is
+    // drawn plain).
+    void ReadEffect(const TMetaBytes &r)
+    {
+        static const QByteArray blur = QByteArray::fromHex("a4803c6343182b489ef2be2834c5fdd4");
+        static const QByteArray brightness = QByteArray::fromHex("e1dba1d3c48e174c9f4cea97ad1c343d");
+        const QByteArray guid(reinterpret_cast<const char *>(r.Data()) + 12, r.Has(12, 16) ? 16 : 0);
+        Effect = NoEffect;
+        if (guid == blur) {
+            const double radius = r.F32(32);
+            if (!std::isfinite(radius))
+                throw TMetaBadRecord();
+            Effect = Blur;
+            EffectA = std::clamp(radius, 0.0, 255.0);
+        } else if (guid == brightness) {
+            Effect = BrightnessContrast;
+            EffectA = std::clamp(r.S32(32), -255, 255);
+            EffectB = std::clamp(r.S32(36), -100, 100);
+        }
+    }
+
+    QImage Effected(const QImage &image)
+    {
+        QImage out = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (out.isNull())
+            return image;
+        // An effect works on every pixel of the image, whatever it covers.
+        Engine.ChargePoints(qint64(out.width()) * out.height() / 4);
+        if (Effect == BrightnessContrast) {
+            // Brightness moves every level; contrast stretches them about
+            // the middle (100 doubles the distance, -100 flattens).
+            std::array<uchar, 256> table{};
+            const double gain = 1 + EffectB / 100;
+            for (int v = 0; v < 256; ++v)
+                table[size_t(v)] = uchar(std::clamp(std::lround((v + EffectA - 127.5) * gain + 127.5), 0L, 255L));
+            for (int y = 0; y < out.height(); ++y) {
+                auto *row = reinterpret_cast<QRgb *>(out.scanLine(y));
+                for (int x = 0; x < out.width(); ++x) {
+                    const QRgb c = qUnpremultiply(row[x]);
+                    row[x] = qPremultiply(qRgba(table[size_t(qRed(c))], table[size_t(qGreen(c))],
+                                                table[size_t(qBlue(c))], qAlpha(c)));
+                }
+            }
+        } else if (Effect == Blur && EffectA >= 1) {
+            // Three box blurs, each way, come close to a Gaussian of the radius.
+            const int box = std::max(1, int(EffectA / 3));
+            for (int pass = 0; pass < 3; ++pass) {
+                BoxBlur(out, box, true);
+                BoxBlur(out, box, false);
+            }
+        }
+        return out;
+    }
+
+    static void BoxBlur(QImage &image, int radius, bool horizontal)
+    {
+        const int w = image.width(), h = image.height();
+        const int lines = horizontal ? h : w, length = horizontal ? w : h;
+        std::vector<QRgb> line(static_cast<size_t>(length));
+        for (int i = 0; i < lines; ++i) {
+            auto at = [&](int k) -> QRgb & {
+                return horizontal ? reinterpret_cast<QRgb *>(image.scanLine(i))[k]
+                                  : reinterpret_cast<QRgb *>(image.scanLine(k))[i];
+            };
+            for (int k = 0; k < length; ++k)
+                line[size_t(k)] = at(k);
+            std::array<int, 4> sum{};
+            auto add = [&](int k, int sign) {
+                const QRgb c = line[size_t(std::clamp(k, 0, length - 1))];
+                sum[0] += sign * qAlpha(c);
+                sum[1] += sign * qRed(c);
+                sum[2] += sign * qGreen(c);
+                sum[3] += sign * qBlue(c);
+            };
+            for (int k = -radius; k <= radius; ++k)
+                add(k, 1);
+            const int n = 2 * radius + 1;
+            for (int k = 0; k < length; ++k) {
+                at(k) = qRgba(sum[1] / n, sum[2] / n, sum[3] / n, sum[0] / n);
+                add(k + radius + 1, 1);
+                add(k - radius, -1);
+            }
+        }
+    }
+
     void DrawImage(quint16 flags, const TMetaBytes &r, bool points)
     {
         const TPlusImage *image = Get<TPlusImage>(flags & 0xFF);
@@ -416,6 +507,8 @@ struct TEmfPlusPlayer::Impl
             bitmap = RenderedMetafile(flags & 0xFF, *image);
         if (bitmap.isNull())
             return;
+        if (points && (flags & 0x2000) && Effect != NoEffect)   // E: the effect set before
+            bitmap = Effected(bitmap);
         Draw(bounds, [&](QPainter &p) {
             p.setTransform(place * p.transform());
             p.drawImage(source, bitmap, source);
@@ -592,11 +685,11 @@ void TEmfPlusPlayer::Impl::Play(quint16 type, quint16 flags, const TMetaBytes &r
     case PlusSetPixelOffsetMode:
     case PlusSetCompositingQuality:
     case PlusSetRenderingOrigin:
-    case PlusSerializableObject:   // image effects: the image is drawn without them
     case PlusSetTSGraphics:
     case PlusSetTSClip:
         break;
     case PlusGetDC: GetDC = true; break;
+    case PlusSerializableObject: ReadEffect(r); break;
     case PlusObject: PlayObject(flags, r); break;
     case PlusClear: {
         const QColor colour = PlusArgb(r.U32(12));

@@ -214,6 +214,18 @@ void tst_EmfPlusReader::drawing_data()
     QTest::newRow("pen object, draw lines")
         << file(Plus().Rec(0x4008, 0x0203, pen).Rec(0x400D, 0x0003, Dwords({2}) + Floats({0, 50, 96, 50})))
         << QPoint(50, 53) << QPoint(50, 40) << QRgb(0xFF0000);
+    // A grey 2 x 2 image drawn on three points, plain and after a
+    // brightness effect (+100) that the E flag applies.
+    const QByteArray image = Dwords({0xDBC01002, 1, 2, 2, 8, 0x0026200A, 0, 0xFF808080, 0xFF808080, 0xFF808080,
+                                     0xFF808080});
+    const QByteArray points = Dwords({0, 2}) + Floats({0, 0, 2, 2}) + Dwords({3}) + Floats({10, 10, 50, 10, 10, 50});
+    const QByteArray brighter = QByteArray::fromHex("e1dba1d3c48e174c9f4cea97ad1c343d") + Dwords({8, 100, 0});
+    QTest::newRow("image on points")
+        << file(Plus().Rec(0x4008, 0x0504, image).Rec(0x401B, 0x0004, points)) << QPoint(30, 30) << QPoint(60, 60)
+        << QRgb(0x808080);
+    QTest::newRow("image with an effect")
+        << file(Plus().Rec(0x4008, 0x0504, image).Rec(0x4038, 0, brighter).Rec(0x401B, 0x2004, points))
+        << QPoint(30, 30) << QPoint(60, 60) << QRgb(0xE4E4E4);
     QTest::newRow("clear")
         << file(Plus().Rec(0x4009, 0, Dwords({kBlue}))) << QPoint(0, 0) << QPoint(-1, -1) << QRgb(0x0000FF);
 }
