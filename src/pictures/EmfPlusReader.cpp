@@ -253,6 +253,18 @@ struct TEmfPlusPlayer::Impl
         Draw(path.boundingRect().adjusted(-grow, -grow, grow, grow), [&](QPainter &p) { p.strokePath(path, pen); });
     }
 
+    // A shape filled with the record's brush (the S flag, BrushId at 12) or
+    // drawn with the pen its flags name.
+    void FillOrStroke(bool fill, quint16 flags, const TMetaBytes &r, const QPainterPath &path)
+    {
+        if (fill) {
+            if (const std::optional<QBrush> brush = Brush(flags, r.U32(12)))
+                FillPath(path, *brush);
+        } else if (const std::optional<QPen> pen = Pen(flags)) {
+            StrokePath(path, *pen);
+        }
+    }
+
     void SetClip(const QPainterPath &world, bool infinite, int mode)
     {
         std::optional<QPainterPath> shape;
@@ -718,14 +730,8 @@ void TEmfPlusPlayer::Impl::Play(quint16 type, quint16 flags, const TMetaBytes &r
                 throw TMetaBadRecord();
             path.addRect(rect);
         }
-        if (fill) {
-            if (const std::optional<QBrush> brush = Brush(flags, r.U32(12))) {
-                path.setFillRule(Qt::WindingFill);
-                FillPath(path, *brush);
-            }
-        } else if (const std::optional<QPen> pen = Pen(flags)) {
-            StrokePath(path, *pen);
-        }
+        path.setFillRule(Qt::WindingFill);
+        FillOrStroke(fill, flags, r, path);
         break;
     }
     case PlusFillPolygon: {
@@ -765,12 +771,7 @@ void TEmfPlusPlayer::Impl::Play(quint16 type, quint16 flags, const TMetaBytes &r
             throw TMetaBadRecord();
         QPainterPath path;
         path.addEllipse(rect);
-        if (fill) {
-            if (const std::optional<QBrush> brush = Brush(flags, r.U32(12)))
-                FillPath(path, *brush);
-        } else if (const std::optional<QPen> pen = Pen(flags)) {
-            StrokePath(path, *pen);
-        }
+        FillOrStroke(fill, flags, r, path);
         break;
     }
     case PlusFillPie:
@@ -783,12 +784,7 @@ void TEmfPlusPlayer::Impl::Play(quint16 type, quint16 flags, const TMetaBytes &r
         if (!Finite({start, sweep, rect.left(), rect.top(), rect.width(), rect.height()}))
             throw TMetaBadRecord();
         const QPainterPath path = Arc(rect, start, std::clamp(sweep, -3600.0, 3600.0), type != PlusDrawArc);
-        if (fill) {
-            if (const std::optional<QBrush> brush = Brush(flags, r.U32(12)))
-                FillPath(path, *brush);
-        } else if (const std::optional<QPen> pen = Pen(flags)) {
-            StrokePath(path, *pen);
-        }
+        FillOrStroke(fill, flags, r, path);
         break;
     }
     case PlusFillRegion: {
