@@ -200,6 +200,8 @@ struct TEmfPlusPlayer::Impl
         double width = p->Width;
         if (p->Unit != TPlusUnit::World)
             width *= UnitPixels(p->Unit, false) * WorldPerPixel();
+        // Qt takes widths below 2^23 only; a wider pen covers the canvas anyway.
+        width = std::isfinite(width) ? std::clamp(width, 0.0, 1e6) : 0.0;
         QPen pen(p->Brush, width, p->Style, p->Cap, p->Join);
         pen.setMiterLimit(p->MiterLimit);
         if (p->Style == Qt::CustomDashLine && !p->Dashes.isEmpty()) {
