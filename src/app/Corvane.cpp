@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // The application title; window captions and error boxes read it.
     QApplication::setApplicationName(QStringLiteral(TAMSEL_APP_TITLE));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tamsel-photo-editor")));
+    QApplication::setWindowIcon(ProgramIcon());
     // The real message boxes and dialogs, also for the questions of the
     // widget-free libraries (the shell layer, the error handler).
     Prompts::install(nullptr);

@@ -119,7 +119,27 @@ QIcon MakeIcon(Glyph glyph)
     return icon;
 }
 
+// A command's picture from the desktop's icon theme, by its name in the
+// freedesktop Icon Naming Specification, so that the window matches the
+// other programs on the desktop; where the theme lacks the name, the
+// program's own picture (none for the commands that never had one).
+QIcon ThemeIcon(const char *name, const QIcon &fallback = QIcon())
+{
+    return QIcon::fromTheme(QString::fromLatin1(name), fallback);
+}
+
 } // namespace
+
+QIcon ProgramIcon()
+{
+    // The renderings of resources/icons/tamsel-photo-editor.svg, compiled
+    // in: the window has its picture also where the program is not
+    // installed and the desktop's theme does not know it.
+    QIcon icon;
+    for (const char *size : {"48", "128"})
+        icon.addFile(QStringLiteral(":/icons/tamsel-photo-editor-%1.png").arg(QLatin1String(size)));
+    return icon;
+}
 
 WindowStateWatch::WindowStateWatch(QWindow *window, bool fullScreen)
     : FWindow(window)
@@ -153,6 +173,7 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
     // them in LoadSettings.
     setGeometry(244, 103, 414, 384);
     setMinimumSize(400, 300);
+    setWindowIcon(ProgramIcon());
     FormCreate(arguments);
 }
 
@@ -264,14 +285,29 @@ void TfrmMain::CreateActions()
         ConnectGuarded(action, &QAction::triggered, this, def.handler);
         *def.action = action;
     }
-    acnOpen->setIcon(MakeIcon(Glyph::Open));
+    // The toolbar's commands fall back on their drawn pictures. The naming
+    // has no gallery or web-publishing name; sending is the nearest. Moving
+    // a file is a cut and paste.
+    acnOpen->setIcon(ThemeIcon("document-open", MakeIcon(Glyph::Open)));
     acnOpen->setToolTip(QStringLiteral("Open"));
-    acnCopyToFolder->setIcon(MakeIcon(Glyph::Copy));
+    acnCopyToFolder->setIcon(ThemeIcon("edit-copy", MakeIcon(Glyph::Copy)));
     acnCopyToFolder->setToolTip(QStringLiteral("Copy"));
-    acnMoveToFolder->setIcon(MakeIcon(Glyph::Move));
+    acnMoveToFolder->setIcon(ThemeIcon("edit-cut", MakeIcon(Glyph::Move)));
     acnMoveToFolder->setToolTip(QStringLiteral("Move"));
-    acnPublishToWeb->setIcon(MakeIcon(Glyph::Gallery));
+    acnPublishToWeb->setIcon(ThemeIcon("document-send", MakeIcon(Glyph::Gallery)));
     acnPublishToWeb->setToolTip(QStringLiteral("Create HTML Gallery"));
+    // The menus' other commands show the theme's picture where it has one.
+    acnSettings->setIcon(ThemeIcon("document-properties"));
+    acnClose->setIcon(ThemeIcon("application-exit"));
+    acnAbout->setIcon(ThemeIcon("help-about"));
+    acnCopyToClipboard->setIcon(ThemeIcon("edit-copy"));
+    acnDelete->setIcon(ThemeIcon("edit-delete"));
+    acnFullScreen->setIcon(ThemeIcon("view-fullscreen"));
+    acnPrev->setIcon(ThemeIcon("go-previous"));
+    acnNext->setIcon(ThemeIcon("go-next"));
+    acnFirst->setIcon(ThemeIcon("go-first"));
+    acnLast->setIcon(ThemeIcon("go-last"));
+    acnRefresh->setIcon(ThemeIcon("view-refresh"));
 
     // The shortcuts that come with the design of the window; AssignShortCuts
     // sets the others at start-up.
@@ -349,7 +385,7 @@ void TfrmMain::CreateToolBar()
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setText(QStringLiteral("Search"));
     SpeedButton1->setToolTip(QStringLiteral("Search of Software"));
-    SpeedButton1->setIcon(MakeIcon(Glyph::Search));
+    SpeedButton1->setIcon(ThemeIcon("system-search", MakeIcon(Glyph::Search)));
     SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);

@@ -1,6 +1,7 @@
 #pragma once
 
 // Qt
+#include <QIcon>
 #include <QMainWindow>
 #include <QRect>
 #include <QStringList>
@@ -15,6 +16,9 @@ class QToolButton;
 class TAdvButton;
 class TPicList;
 class QWindow;
+
+// The program's own picture, for its windows.
+QIcon ProgramIcon();
 
 // Tells whether the platform (the window manager) has reported that a window
 // entered, or left, the full-screen state.

@@ -137,6 +137,11 @@ private slots:
     void actionsAsDesigned_data();
     void actionsAsDesigned();
     void toolBarAsDesigned();
+    void drawnPicturesWithoutTheme_data();
+    void drawnPicturesWithoutTheme();
+    void themePictures_data();
+    void themePictures();
+    void windowHasProgramIcon();
     void startWithFile();
     void startWithFolderAndRelativePath();
     void startWithUnlistedFile();
@@ -170,6 +175,9 @@ private slots:
 void tst_MainForm::initTestCase()
 {
     QCoreApplication::setApplicationName(kTitle);
+    // No icon theme: the window's own pictures, whatever this machine has
+    // installed.
+    QIcon::setThemeSearchPaths({});
 }
 
 void tst_MainForm::init()
@@ -294,6 +302,99 @@ void tst_MainForm::toolBarAsDesigned()
     // Each picture is drawn for screens that scale by 2 as well.
     for (QAction *a : {w.form.acnOpen, w.form.acnCopyToFolder, w.form.acnMoveToFolder, w.form.acnPublishToWeb})
         QCOMPARE(a->icon().availableSizes(), (QList<QSize>{QSize(24, 24), QSize(48, 48)}));
+}
+
+namespace {
+
+// The picture a toolbar button or an action shows at the toolbar's size.
+QImage shownPicture(TfrmMain &form, const QString &name)
+{
+    QIcon icon;
+    if (auto *button = form.findChild<QToolButton *>(name))
+        icon = button->icon();
+    else if (auto *action = form.findChild<QAction *>(name))
+        icon = action->icon();
+    return icon.pixmap(QSize(24, 24)).toImage();
+}
+
+} // namespace
+
+void tst_MainForm::drawnPicturesWithoutTheme_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QPoint>("inside");
+    QTest::addColumn<QColor>("colour");
+    // A point inside each drawn shape, in the colour it is filled with.
+    QTest::newRow("open") << "tbnOpen" << QPoint(12, 14) << QColor(0xf4, 0xc4, 0x3d);
+    QTest::newRow("copy") << "acnCopyToFolder" << QPoint(18, 18) << QColor(0xe8, 0xf1, 0xfa);
+    QTest::newRow("move") << "acnMoveToFolder" << QPoint(15, 16) << QColor(0xf4, 0xc4, 0x3d);
+    QTest::newRow("gallery") << "acnPublishToWeb" << QPoint(6, 6) << QColor(0x9f, 0xd3, 0xf5);
+    QTest::newRow("search") << "SpeedButton1" << QPoint(18, 18) << QColor(0x2d, 0x3e, 0x50);
+}
+
+void tst_MainForm::drawnPicturesWithoutTheme()
+{
+    QFETCH(QString, name);
+    QFETCH(QPoint, inside);
+    QFETCH(QColor, colour);
+    Window w;
+    const QImage picture = shownPicture(w.form, name);
+    QCOMPARE(picture.size(), QSize(24, 24));
+    QCOMPARE(picture.pixelColor(inside), colour);
+    QCOMPARE(picture.pixelColor(0, 23).alpha(), 0);
+}
+
+void tst_MainForm::themePictures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("themeName");
+    QTest::newRow("open button") << "tbnOpen" << "document-open";
+    QTest::newRow("search button") << "SpeedButton1" << "system-search";
+    QTest::newRow("copy") << "acnCopyToFolder" << "edit-copy";
+    QTest::newRow("about, never drawn") << "acnAbout" << "help-about";
+}
+
+void tst_MainForm::themePictures()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, themeName);
+    // A theme of one picture, a plain red square, under that name.
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("tamsel-test/24x24/actions"));
+    QFile index(dir.filePath("tamsel-test/index.theme"));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Tamsel test\nComment=One picture\nDirectories=24x24/actions\n\n"
+                "[24x24/actions]\nSize=24\nContext=Actions\nType=Fixed\n");
+    index.close();
+    QImage red(24, 24, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(dir.filePath("tamsel-test/24x24/actions/" + themeName + ".png")));
+
+    struct Restore
+    {
+        QString theme = QIcon::themeName();
+        ~Restore()
+        {
+            QIcon::setThemeSearchPaths({});
+            QIcon::setThemeName(theme);
+        }
+    } restore;
+    QIcon::setThemeSearchPaths({dir.path()});
+    QIcon::setThemeName("tamsel-test");
+    Window w;
+    const QImage picture = shownPicture(w.form, name);
+    QCOMPARE(picture.pixelColor(12, 12), QColor(Qt::red));
+    QCOMPARE(picture.pixelColor(0, 23), QColor(Qt::red));
+}
+
+void tst_MainForm::windowHasProgramIcon()
+{
+    Window w;
+    const QIcon icon = w.form.windowIcon();
+    QVERIFY(!icon.isNull());
+    // The program's own renderings, not a picture of the desktop's theme.
+    QCOMPARE(icon.availableSizes(), (QList<QSize>{QSize(48, 48), QSize(128, 128)}));
+    QCOMPARE(icon.pixmap(QSize(48, 48)).size(), QSize(48, 48));
 }
 
 void tst_MainForm::startWithFile()

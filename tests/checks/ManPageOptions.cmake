@@ -1,0 +1,55 @@
+# cmake -DPROGRAM=<tamsel-gallery> -DMANPAGE=<tamsel-gallery.1> -P ManPageOptions.cmake
+# Fails when the manual page and the tool's --help name different options:
+# every option the help lists is described in the manual page, and the manual
+# page names no option the tool does not take.
+if(NOT PROGRAM OR NOT EXISTS "${PROGRAM}")
+  message(FATAL_ERROR "No program to check: '${PROGRAM}'")
+endif()
+if(NOT MANPAGE OR NOT EXISTS "${MANPAGE}")
+  message(FATAL_ERROR "No manual page to check: '${MANPAGE}'")
+endif()
+execute_process(COMMAND "${PROGRAM}" --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} --help failed (${result})")
+endif()
+
+# The help's option lines start with blanks and a dash; their first column,
+# up to two blanks, holds the spellings ("-d, --dest FOLDER").
+set(helpOptions "")
+string(REPLACE "\n" ";" lines "${help}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^ +(-[^ ]*( [^ ]+)*)")
+    string(REGEX MATCHALL "--?[a-zA-Z][a-zA-Z-]*" names "${CMAKE_MATCH_1}")
+    list(APPEND helpOptions ${names})
+  endif()
+endforeach()
+list(LENGTH helpOptions count)
+if(count LESS 5)
+  message(FATAL_ERROR "Read only ${count} options from the help:\n${help}")
+endif()
+
+# In the roff source a dash of an option is written "\-".
+file(READ "${MANPAGE}" man)
+string(REPLACE "\\-" "-" man "${man}")
+string(REGEX MATCHALL "[ (]--?[a-zA-Z][a-zA-Z-]*" manOptions "${man}")
+set(missing "")
+foreach(option IN LISTS helpOptions)
+  string(REGEX REPLACE "([.+*?^$])" "\\\\\\1" pattern "${option}")
+  if(NOT man MATCHES "(^|[ (\n])${pattern}([ ,=)\n]|$)")
+    list(APPEND missing ${option})
+  endif()
+endforeach()
+set(unknown "")
+foreach(option IN LISTS manOptions)
+  string(SUBSTRING "${option}" 1 -1 option)
+  list(FIND helpOptions "${option}" at)
+  if(at EQUAL -1)
+    list(APPEND unknown ${option})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES unknown)
+if(missing OR unknown)
+  message(FATAL_ERROR "${MANPAGE} and --help disagree.\nIn --help, not in the manual page: ${missing}\n"
+                      "In the manual page, not in --help: ${unknown}")
+endif()
+message(STATUS "The manual page describes the ${count} options of --help")
