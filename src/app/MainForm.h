@@ -14,6 +14,7 @@ class QToolBar;
 class QToolButton;
 class TAdvButton;
 class TPicList;
+class TDetailsPanel;
 class QWindow;
 
 // Tells whether the platform (the window manager) has reported that a window
@@ -75,6 +76,9 @@ public:
     QAction *acnLast = nullptr;
     QAction *acnRefresh = nullptr;
     QAction *acnPublishToWeb = nullptr;
+    // Beyond the list above: the details panel's switch.
+    QAction *acnDetails = nullptr;
+    TDetailsPanel *FDetails = nullptr;
 
     // State
     QStringList FFolderHistory;
