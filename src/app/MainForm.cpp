@@ -10,6 +10,7 @@
 #include "FileLib.h"
 #include "FormPlacement.h"
 #include "GuardedSlots.h"
+#include "PhotoDetails.h"
 #include "PicList.h"
 #include "PictureFormats.h"
 #include "PictureLoader.h"
@@ -30,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -199,7 +201,15 @@ void TfrmMain::FormCreate(const QStringList &arguments)
     FPicList = new TPicList(client);
     FPicList->setObjectName(QStringLiteral("FPicList"));
     FPicList->OnChange = [this](TPicList *) { PicListChange(); };
-    layout->addWidget(FPicList, 1);
+    // The details panel stands right of the pictures, hidden until asked for.
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(FPicList, 1);
+    FDetails = new TDetailsPanel(client);
+    FDetails->hide();
+    row->addWidget(FDetails);
+    layout->addLayout(row, 1);
     setCentralWidget(client);
     setFocusProxy(FPicList);
 
@@ -285,6 +295,16 @@ void TfrmMain::CreateActions()
         ConnectGuarded(action, &QAction::triggered, this, def.handler);
         *def.action = action;
     }
+    // Beyond the commands above: the details panel.
+    acnDetails = new QAction(QStringLiteral("Details"), this);
+    acnDetails->setObjectName(QStringLiteral("acnDetails"));
+    acnDetails->setCheckable(true);
+    acnDetails->setShortcutContext(Qt::WindowShortcut);
+    addAction(acnDetails);
+    // The picture area narrows and widens with the panel; its resize fits
+    // the picture again.
+    connect(acnDetails, &QAction::toggled, FDetails, &QWidget::setVisible);
+
     // The toolbar's commands fall back on their drawn pictures. The naming
     // has no gallery or web-publishing name; sending is the nearest. Moving
     // a file is a cut and paste.
@@ -345,6 +365,8 @@ void TfrmMain::CreateMenus()
     view->addAction(acnLast);
     view->addSeparator();
     view->addAction(acnRefresh);
+    view->addSeparator();
+    view->addAction(acnDetails);
 
     QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
     tools->addAction(acnPublishToWeb);
@@ -461,6 +483,7 @@ void TfrmMain::AssignShortCuts()
     acnPrev10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
     acnNext10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
     acnLast->setShortcut(QKeySequence(Qt::Key_End));
+    acnDetails->setShortcut(QKeySequence(Qt::Key_I));
 }
 
 void TfrmMain::LoadSettings()
@@ -507,6 +530,9 @@ void TfrmMain::PicListChange()
 {
     EnableActions();
     UpdateStatus();
+    const int index = FPicList->ItemIndex();
+    FDetails->ShowPicture(index == -1 ? QString() : FPicList->FileNames(index), FPicList->ImageWidth(),
+                          FPicList->ImageHeight());
 }
 
 void TfrmMain::EnableActions()

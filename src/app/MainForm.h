@@ -15,6 +15,7 @@ class QToolBar;
 class QToolButton;
 class TAdvButton;
 class TPicList;
+class TDetailsPanel;
 class QWindow;
 
 // The program's own picture, for its windows.
@@ -79,6 +80,9 @@ public:
     QAction *acnLast = nullptr;
     QAction *acnRefresh = nullptr;
     QAction *acnPublishToWeb = nullptr;
+    // Beyond the list above: the details panel's switch.
+    QAction *acnDetails = nullptr;
+    TDetailsPanel *FDetails = nullptr;
 
     // State
     QStringList FFolderHistory;

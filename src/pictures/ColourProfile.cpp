@@ -544,3 +544,24 @@ bool ConvertToSrgb(QImage &bgr888, const QByteArray &profile)
     }
     return true;
 }
+
+QString IccProfileName(const QByteArray &profile)
+{
+    if (!LooksLikeIccProfile(profile))
+        return {};
+    cmsHPROFILE handle = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    if (!handle)
+        return {};
+    wchar_t buffer[256] = {};
+    const cmsUInt32Number bytes = cmsGetProfileInfo(handle, cmsInfoDescription, "en", "US", buffer, sizeof buffer);
+    cmsCloseProfile(handle);
+    if (bytes == 0)
+        return {};
+    buffer[std::size(buffer) - 1] = 0;
+    QString name = QString::fromWCharArray(buffer).trimmed();
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    return name;
+}

@@ -3,6 +3,7 @@
 // Qt
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
 // Std
 #include <memory>
@@ -31,6 +32,11 @@ QByteArray BmpIccProfile(const QByteArray &bmp);
 // bytes, no more than kMaxIccProfileBytes, a size field equal to the data's
 // size and the 'acsp' signature. Only such data is handed to Little CMS.
 bool LooksLikeIccProfile(const QByteArray &profile);
+
+// The profile's own name (its description tag, in English where it has
+// several languages), trimmed; empty when the profile is not one or has no
+// name. Never throws.
+QString IccProfileName(const QByteArray &profile);
 
 // A profile's conversion to sRGB, built once per profile and kept in a small
 // cache shared by all threads; a handle may be used on several threads at

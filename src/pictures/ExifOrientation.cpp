@@ -1,4 +1,5 @@
 #include "ExifOrientation.h"
+#include "TiffBlock.h"
 
 // Std
 #include <cstdint>
@@ -8,46 +9,6 @@ namespace {
 
 constexpr int kOrientationTag = 0x0112;
 constexpr int kTypeShort = 3;
-
-// Reads within one EXIF block; every offset is checked against its size.
-class TiffReader
-{
-public:
-    TiffReader(const uchar *data, qint64 size) : FData(data), FSize(size) {}
-
-    bool Start()
-    {
-        if (FSize < 8)
-            return false;
-        if (FData[0] == 'I' && FData[1] == 'I')
-            FBigEndian = false;
-        else if (FData[0] == 'M' && FData[1] == 'M')
-            FBigEndian = true;
-        else
-            return false;
-        return U16(2) == 42;
-    }
-    bool Has(qint64 offset, qint64 length) const
-    {
-        return offset >= 0 && length >= 0 && offset <= FSize && length <= FSize - offset;
-    }
-    quint16 U16(qint64 offset) const
-    {
-        const uchar *p = FData + offset;
-        return FBigEndian ? quint16(p[0] << 8 | p[1]) : quint16(p[1] << 8 | p[0]);
-    }
-    quint32 U32(qint64 offset) const
-    {
-        const uchar *p = FData + offset;
-        return FBigEndian ? quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]
-                          : quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0];
-    }
-
-private:
-    const uchar *FData;
-    qint64 FSize;
-    bool FBigEndian = false;
-};
 
 // The orientation tag of IFD0 in a TIFF-structured EXIF block; 1 when it
 // cannot be read.
@@ -77,16 +38,16 @@ int OrientationOfTiff(const uchar *data, qint64 size)
 
 } // namespace
 
-int JpegOrientation(const QByteArray &jpeg)
+QByteArrayView JpegExifBlock(const QByteArray &jpeg)
 {
     const auto *data = reinterpret_cast<const uchar *>(jpeg.constData());
     const qint64 size = jpeg.size();
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
-        return 1;
+        return {};
     qint64 pos = 2;
     while (pos + 4 <= size) {
         if (data[pos] != 0xFF)
-            return 1;
+            return {};
         const uchar marker = data[pos + 1];
         if (marker == 0xFF) {   // fill byte
             ++pos;
@@ -99,18 +60,26 @@ int JpegOrientation(const QByteArray &jpeg)
         }
         // The EXIF block comes before the picture data.
         if (marker == 0xDA || marker == 0xD9)
-            return 1;
+            return {};
         const qint64 length = qint64(data[pos + 2]) << 8 | data[pos + 3];
         if (length < 2 || length > size - pos - 2)
-            return 1;
-        const uchar *segment = data + pos + 4;
+            return {};
+        const char *segment = jpeg.constData() + pos + 4;
         const qint64 segmentSize = length - 2;
         static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
         if (marker == 0xE1 && segmentSize >= 6 && std::memcmp(segment, kExif, 6) == 0)
-            return OrientationOfTiff(segment + 6, segmentSize - 6);
+            return QByteArrayView(segment + 6, segmentSize - 6);
         pos += 2 + length;
     }
-    return 1;
+    return {};
+}
+
+int JpegOrientation(const QByteArray &jpeg)
+{
+    const QByteArrayView block = JpegExifBlock(jpeg);
+    if (block.isEmpty())
+        return 1;
+    return OrientationOfTiff(reinterpret_cast<const uchar *>(block.data()), block.size());
 }
 
 bool OrientationSwapsSides(int orientation)

@@ -2,6 +2,7 @@
 
 // Qt
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 
 // The orientation tag of a photo's EXIF block: how the stored picture must
@@ -10,6 +11,11 @@
 // bottom, 5 mirrored along the top-left to bottom-right diagonal, 6 turned
 // 90 degrees clockwise to stand upright, 7 mirrored along the other diagonal,
 // 8 turned 90 degrees counter-clockwise.
+
+// The TIFF-structured bytes of a JPEG file's first EXIF block (an APP1
+// segment starting "Exif\0\0", before the first scan), without that
+// prefix; empty when there is none or the markers on the way are broken.
+QByteArrayView JpegExifBlock(const QByteArray &jpeg);
 
 // The orientation of a JPEG file's bytes: the tag of the first EXIF block
 // (an APP1 segment before the first scan). 1 when there is no block, no tag,

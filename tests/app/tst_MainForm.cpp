@@ -7,6 +7,7 @@
 #include "FileLib.h"
 #include "JpegCodec.h"
 #include "MainForm.h"
+#include "PhotoDetails.h"
 #include "PicList.h"
 #include "Publish2WebForm.h"
 #include "RegLib.h"
@@ -170,6 +171,7 @@ private slots:
     void namesShownAsWritten();
     void searchButtonOffersTheWords();
     void missingWordFileIsReportedAtStart();
+    void detailsPanelFollowsThePicture();
 };
 
 void tst_MainForm::initTestCase()
@@ -215,7 +217,7 @@ void tst_MainForm::menusAsDesigned_data()
                           << QStringList{"Copy To Clipboard", "-", "Copy To Folder...", "Move To Folder...", "-", "Delete"};
     QTest::newRow("View") << 2 << "View"
                           << QStringList{"Full Screen", "-", "Next Image", "Prev Image", "Prev 10", "Next 10",
-                                         "First Image", "Last Image", "-", "Refresh"};
+                                         "First Image", "Last Image", "-", "Refresh", "-", "Details"};
     QTest::newRow("Tools") << 3 << "Tools" << QStringList{"Create HTML Gallery"};
     QTest::newRow("Help") << 4 << "Help" << QStringList{"About..."};
 }
@@ -1064,4 +1066,45 @@ void tst_MainForm::missingWordFileIsReportedAtStart()
 }
 
 QTEST_MAIN(tst_MainForm)
+void tst_MainForm::detailsPanelFollowsThePicture()
+{
+    const QString photo = CorpusDir() + QStringLiteral("/jpeg/pillow/broken_exif_dpi.jpg");
+    if (!QFile::exists(photo))
+        QSKIP("No test corpus");
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 1);
+    QVERIFY(QFile::copy(photo, folder + QStringLiteral("/camera.jpg")));
+    Window w({folder + QStringLiteral("/camera.jpg")});
+    auto *panel = w.form.findChild<TDetailsPanel *>(QStringLiteral("DetailsPanel"));
+    QVERIFY(panel);
+    QVERIFY(!panel->isVisible());
+    const int fullWidth = w.form.FPicList->width();
+
+    const auto shown = [panel] {
+        QStringList texts;
+        for (const QLabel *label : panel->findChildren<QLabel *>())
+            texts << label->text();
+        return texts.join(u'|');
+    };
+    QTest::keyClick(&w.form, Qt::Key_I);
+    QVERIFY(panel->isVisible());
+    QVERIFY(w.form.acnDetails->isChecked());
+    // The labels hold what the photo says about itself.
+    const QString camera = shown();
+    for (const char *text : {"camera.jpg", "Pixels", "JPEG", "Camera", "NIKON D800", "1/250 s", "f/8", "ISO", "400"})
+        QVERIFY2(camera.contains(QLatin1String(text)), qPrintable(camera));
+    QTRY_VERIFY(w.form.FPicList->width() < fullWidth);
+
+    // Stepping to the bitmap brings its details, with no camera data.
+    QTest::keyClick(&w.form, Qt::Key_PageDown);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 1);
+    const QString bitmap = shown();
+    QVERIFY2(bitmap.contains(QLatin1String("p00.bmp")) && bitmap.contains(QStringLiteral("40 × 30")), qPrintable(bitmap));
+    QVERIFY2(!bitmap.contains(QLatin1String("Camera")), qPrintable(bitmap));
+
+    QTest::keyClick(&w.form, Qt::Key_I);
+    QVERIFY(!panel->isVisible());
+    QTRY_COMPARE(w.form.FPicList->width(), fullWidth);
+}
+
 #include "tst_MainForm.moc"

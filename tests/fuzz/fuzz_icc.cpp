@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QByteArray &profile : profiles) {
         if (profile.isEmpty())
             continue;
+        IccProfileName(profile);
         QImage copy = picture.copy();
         ConvertToSrgb(copy, profile);
         uchar bgr[16 * 4 * 3];

@@ -150,31 +150,34 @@ void tst_ColourProfile::corpusProfiles_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("size");  // 0: no profile
+    QTest::addColumn<QString>("name");  // as the details panel shows it
 
-    QTest::newRow("jpeg sRGB") << "jpeg/pillow/pil_sample_rgb.jpg" << 3144;
-    QTest::newRow("jpeg arithmetic") << "jpeg/libjpeg-turbo/monkey12.jpg" << 3024;
-    QTest::newRow("jpeg progressive") << "jpeg/image-rs/progressive/cat.jpg" << 3048;
+    QTest::newRow("jpeg sRGB") << "jpeg/pillow/pil_sample_rgb.jpg" << 3144 << "sRGB IEC61966-2.1";
+    QTest::newRow("jpeg arithmetic") << "jpeg/libjpeg-turbo/monkey12.jpg" << 3024 << "sRGB2014";
+    QTest::newRow("jpeg progressive") << "jpeg/image-rs/progressive/cat.jpg" << 3048 << "sRGB IEC61966-2-1 black scaled";
     // Two chunks, before and after the frame header, both numbered 1 of 1
     // (and holding the word "profile"): duplicates, so no profile.
-    QTest::newRow("jpeg duplicate chunk after SOF") << "jpeg/pillow/icc-after-SOF.jpg" << 0;
+    QTest::newRow("jpeg duplicate chunk after SOF") << "jpeg/pillow/icc-after-SOF.jpg" << 0 << "";
     // Adobe CMYK without profile chunks.
-    QTest::newRow("jpeg cmyk untagged") << "jpeg/pillow/pil_sample_cmyk.jpg" << 0;
-    QTest::newRow("bmp embedded") << "bmp/bmpsuite/q/rgb24prof.bmp" << 3048;
-    QTest::newRow("bmp embedded 2") << "bmp/bmpsuite/q/rgb24prof2.bmp" << 540;
-    QTest::newRow("bmp linked") << "bmp/bmpsuite/q/rgb24lprof.bmp" << 0;
-    QTest::newRow("bmp untagged") << "bmp/bmpsuite/g/rgb24.bmp" << 0;
+    QTest::newRow("jpeg cmyk untagged") << "jpeg/pillow/pil_sample_cmyk.jpg" << 0 << "";
+    QTest::newRow("bmp embedded") << "bmp/bmpsuite/q/rgb24prof.bmp" << 3048 << "sRGB IEC61966-2-1 black scaled";
+    QTest::newRow("bmp embedded 2") << "bmp/bmpsuite/q/rgb24prof2.bmp" << 540 << "Custom RGB";
+    QTest::newRow("bmp linked") << "bmp/bmpsuite/q/rgb24lprof.bmp" << 0 << "";
+    QTest::newRow("bmp untagged") << "bmp/bmpsuite/g/rgb24.bmp" << 0 << "";
 }
 
 void tst_ColourProfile::corpusProfiles()
 {
     QFETCH(QString, file);
     QFETCH(int, size);
+    QFETCH(QString, name);
     if (!HaveCorpus())
         QSKIP("no corpus");
     const QByteArray data = ReadAll(CorpusDir() + '/' + file);
     QVERIFY(!data.isEmpty());
     const QByteArray profile = file.endsWith(".bmp") ? BmpIccProfile(data) : JpegIccProfile(data);
     QCOMPARE(profile.size(), size);
+    QCOMPARE(IccProfileName(profile), name);
     if (size == 0)
         return;
     QCOMPARE(qFromBigEndian<quint32>(profile.constData()), quint32(size));
