@@ -148,8 +148,6 @@ private slots:
     void escapedNamesInPages();
     void pipeAsPhotoIsRefused();
     void modernPagesKeepTheFiles();
-    void modernPhotoPages_data();
-    void modernPhotoPages();
     void modernPagesEscapeNames_data();
     void modernPagesEscapeNames();
     void validation_data();
@@ -448,40 +446,6 @@ void tst_PublishUtils::modernPagesKeepTheFiles()
              index.constData());
     QVERIFY(index.contains("\n<link href=\"light.css\" rel=\"stylesheet\">\n"));
     QVERIFY(index.contains(GalleryFooter().toUtf8()));
-}
-
-void tst_PublishUtils::modernPhotoPages_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QByteArray>("links");
-    QTest::addColumn<QByteArray>("photo");
-    const QByteArray home = "<a class=\"nav\" id=\"home\" href=\"index.html\">Home</a>\n";
-    QTest::newRow("first: no Previous")
-        << 0 << "<nav class=\"nav\">\n" + home + "<a class=\"nav\" id=\"next\" rel=\"next\" href=\"2.html\">Next</a>\n</nav>"
-        << QByteArray("<img class=\"photo\" src=\"images/1.jpeg\" width=\"227\" height=\"149\" alt=\"1: a.JPG\">");
-    QTest::newRow("middle: both")
-        << 2
-        << "<nav class=\"nav\">\n<a class=\"nav\" id=\"prev\" rel=\"prev\" href=\"2.html\">Previous</a>\n" + home
-               + "<a class=\"nav\" id=\"next\" rel=\"next\" href=\"4.html\">Next</a>\n</nav>"
-        << QByteArray("<img class=\"photo\" src=\"images/3.bmp\" width=\"127\" height=\"64\" alt=\"3: c.bmp\">");
-    QTest::newRow("last: no Next")
-        << 3 << "<nav class=\"nav\">\n<a class=\"nav\" id=\"prev\" rel=\"prev\" href=\"3.html\">Previous</a>\n" + home + "</nav>"
-        << QByteArray("<img class=\"photo\" src=\"images/4.jpeg\" width=\"227\" height=\"149\" alt=\"4: d.jpg\">");
-}
-
-void tst_PublishUtils::modernPhotoPages()
-{
-    QFETCH(int, index);
-    QFETCH(QByteArray, links);
-    QFETCH(QByteArray, photo);
-    TGallerySettings s = FourPhotos();
-    s.Pages = gpModern;
-    PublishGallery(s, pmUpdate, FHost);
-    const QByteArray page = ReadAll(FDest + u'/' + PageFileName(index));
-    QVERIFY2(page.contains(QStringLiteral("<title>%1 of 4</title>").arg(index + 1).toUtf8()), page.constData());
-    QVERIFY2(page.contains(links), page.constData());
-    QVERIFY2(page.contains(photo), page.constData());
-    QVERIFY(page.contains("ArrowLeft"));
 }
 
 void tst_PublishUtils::modernPagesEscapeNames_data()
