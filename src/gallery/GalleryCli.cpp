@@ -143,6 +143,15 @@ TPublishMode ParseMode(const QString &text)
     throw UsageError{QStringLiteral("--mode wants update, thumbs or photos, not \"%1\"").arg(text)};
 }
 
+TGalleryPages ParsePages(const QString &text)
+{
+    if (text == QLatin1String("classic"))
+        return gpClassic;
+    if (text == QLatin1String("modern"))
+        return gpModern;
+    throw UsageError{QStringLiteral("--pages wants classic or modern, not \"%1\"").arg(text)};
+}
+
 QCommandLineOption MakeOption(const QStringList &names, const char *valueName = nullptr)
 {
     return QCommandLineOption(names, QString(), QLatin1String(valueName));
@@ -163,6 +172,7 @@ QList<QCommandLineOption> ToolOptions()
         MakeOption({QStringLiteral("columns")}, "N"),
         MakeOption({QStringLiteral("scheme")}, "NAME"),
         MakeOption({QStringLiteral("mode")}, "MODE"),
+        MakeOption({QStringLiteral("pages")}, "STYLE"),
         MakeOption({QStringLiteral("open")}),
         MakeOption({QStringLiteral("j"), QStringLiteral("jobs")}, "N"),
     };
@@ -272,6 +282,8 @@ Options ParseArguments(QStringList arguments)
             o.schemeGiven = true;
         } else if (name == QLatin1String("mode")) {
             o.mode = ParseMode(value);
+        } else if (name == QLatin1String("pages")) {
+            s.Pages = ParsePages(value);
         } else if (name == QLatin1String("open")) {
             o.open = true;
         } else if (name == QLatin1String("jobs")) {
@@ -375,6 +387,10 @@ QString HelpText(const QString &schemesFolder)
                "                                 file (default)\n"
                "                         thumbs: make every thumbnail again, leave the photos\n"
                "                         photos: make every photo again, leave the thumbnails\n"
+               "      --pages STYLE      classic: a table of thumbnails, photo pages with Home\n"
+               "                                  (default)\n"
+               "                         modern: pages for phones and keyboards, with\n"
+               "                                 Previous and Next and the arrow keys\n"
                "      --open             open the gallery in the web browser at the end\n"
                "  -j, --jobs N           photos made at once (default: the number of cores)\n"
                "  -h, --help             show this help\n"

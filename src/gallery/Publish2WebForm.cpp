@@ -256,12 +256,15 @@ void TfrmPublish2Web::BuildSettingsPage()
                            grpHtmlPages);
     lblSchemesNote->setWordWrap(true);
     sbnOpenSchemes = MakeButton(QStringLiteral("Open schemes folder"), grpHtmlPages, QSize(0, 24));
+    cbxModernPages = new QCheckBox(QStringLiteral("Pages for phones and keyboards"), grpHtmlPages);
+    cbxModernPages->setObjectName(QStringLiteral("cbxModernPages"));
     auto *html = new QGridLayout(grpHtmlPages);
     html->addWidget(label(QStringLiteral("Thumbnail columns"), grpHtmlPages), 0, 0);
     html->addWidget(edtThumbColumns, 0, 1, Qt::AlignLeft);
     html->addWidget(label(QStringLiteral("Colors scheme"), grpHtmlPages), 1, 0);
     html->addWidget(cbxSchemes, 1, 1);
     html->addWidget(lblSchemesNote, 0, 2, 2, 1);
+    html->addWidget(cbxModernPages, 2, 0, 1, 2);
     html->addWidget(sbnOpenSchemes, 2, 2, Qt::AlignLeft);
     html->setColumnStretch(2, 1);
 
@@ -295,6 +298,14 @@ void TfrmPublish2Web::FormCreate()
     cbxDestFolder->setCurrentIndex(-1);
     cbxDestFolder->clearEditText();
 
+    // Read without creating the key: a store that never had the box on
+    // stays as it was.
+    qint32 modern = 0;
+    TRegistry store;
+    if (store.OpenKey(kGalleryPagesKey, false))
+        store.TryReadInteger(QStringLiteral("Modern"), modern);
+    cbxModernPages->setChecked(modern != 0);
+
     FPreview = QImage();
     pgcMain->setCurrentWidget(tabPhotos);
     cbxSchemesDropDown();
@@ -307,6 +318,11 @@ void TfrmPublish2Web::FormDestroy()
     for (int i = 0; i < cbxDestFolder->count(); ++i)
         history << cbxDestFolder->itemText(i);
     SaveStringList(kLastDestFoldersKey, history, kMaxDestHistoryIndex);
+    // Off is the absence of the key (deleting a missing key writes nothing).
+    if (cbxModernPages->isChecked())
+        WriteRegIntegers(kGalleryPagesKey, {{QStringLiteral("Modern"), 1}});
+    else
+        DeleteRegKey(kGalleryPagesKey);
 }
 
 void TfrmPublish2Web::AddPhotoItems(const QStringList &files)
@@ -338,6 +354,7 @@ TGallerySettings TfrmPublish2Web::GallerySettings() const
     settings.PhotoQuality = edtPhotoQuality->Value();
     settings.ThumbColumns = edtThumbColumns->Value();
     settings.Scheme = cbxSchemes->currentText();
+    settings.Pages = cbxModernPages->isChecked() ? gpModern : gpClassic;
     return settings;
 }
 

@@ -3,6 +3,7 @@
 // Local
 #include "GalleryWidgets.h"
 #include "PublishUtils.h"
+#include "RegLib.h"
 
 // Qt
 #include <QDialog>
@@ -23,6 +24,11 @@ class QTimer;
 class QToolButton;
 class TNaturalEdit;
 class TPathDialog;
+
+// Where the dialog remembers "Pages for phones and keyboards": the integer
+// value "Modern" is 1 while the box is on; with the box off the key is gone,
+// so that such a store holds what it held before the box existed.
+inline const QString kGalleryPagesKey = kAppKey + QStringLiteral("\\GalleryPages");
 
 // The gallery dialog: the ordered photo list with its preview, and the
 // settings of a gallery run.
@@ -69,6 +75,7 @@ public:
     TDropDownComboBox *cbxSchemes;
     QLabel *lblSchemesNote;
     QToolButton *sbnOpenSchemes;
+    QCheckBox *cbxModernPages;
 
     QGroupBox *grpDestination;
     QComboBox *cbxDestFolder;

@@ -6,6 +6,7 @@
 #include "FileLib.h"
 #include "ImageUtils.h"
 #include "JpegCodec.h"
+#include "ModernPages.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
 #include "TextUtils.h"
@@ -476,7 +477,8 @@ void WriteIndexPage(const TGallerySettings &settings, const QString &schemesFold
     if (!settings.Scheme.isEmpty()) {
         CopyFileData(schemesFolder + u'/' + settings.Scheme, settings.DestFolder + u'/' + settings.Scheme);
     }
-    WriteWholeFile(settings.DestFolder + QStringLiteral("/index.html"), IndexPageText(settings));
+    WriteWholeFile(settings.DestFolder + QStringLiteral("/index.html"),
+                   settings.Pages == gpModern ? ModernIndexPageText(settings) : IndexPageText(settings));
 }
 
 void MakeThumbnail(const TGallerySettings &settings, TPublishMode mode, const QString &source, int index)
@@ -506,7 +508,8 @@ void MakePhoto(const TGallerySettings &settings, TPublishMode mode, const QStrin
 
 void WritePhotoPage(const TGallerySettings &settings, int index)
 {
-    WriteWholeFile(settings.DestFolder + u'/' + PageFileName(index), PhotoPageText(settings, index));
+    WriteWholeFile(settings.DestFolder + u'/' + PageFileName(index),
+                   settings.Pages == gpModern ? ModernPhotoPageText(settings, index) : PhotoPageText(settings, index));
 }
 
 void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth, int maxHeight, int quality)
@@ -554,6 +557,11 @@ void PublishGallery(const TGallerySettings &settings, TPublishMode mode, Publish
         else
             PublishInTurn(settings, mode, *progress);
         cancelled = progress->Cancelled();
+        // The modern index gives each thumbnail's size, known only once the
+        // thumbnail is made; the index written first lists every photo
+        // should the run end early.
+        if (settings.Pages == gpModern)
+            WriteWholeFile(settings.DestFolder + QStringLiteral("/index.html"), ModernIndexPageText(settings));
     }
     if (!cancelled)
         host.OpenDocument(settings.DestFolder + QStringLiteral("/index.html"));

@@ -31,6 +31,10 @@ inline constexpr TGalleryNumber PhotoQuality{"photo quality", 10, 100, 80};
 inline constexpr TGalleryNumber ThumbColumns{"thumbnail columns", 1, 99, 3};
 } // namespace GalleryNumbers
 
+// The style of a gallery's pages: the classic pages, or the pages for
+// phones and keyboards (see ModernPages.h). The other files are the same.
+enum TGalleryPages { gpClassic = 0, gpModern = 1 };
+
 // The inputs of one gallery run.
 struct TGallerySettings
 {
@@ -45,6 +49,7 @@ struct TGallerySettings
     int PhotoQuality = GalleryNumbers::PhotoQuality.Default;
     int ThumbColumns = GalleryNumbers::ThumbColumns.Default;
     QString Scheme;              // file name in the schemes folder, or ""
+    TGalleryPages Pages = gpClassic;
 };
 
 enum TPublishMode { pmUpdate = 0, pmOverwriteThumbs = 1, pmOverwritePhotos = 2 };
@@ -116,13 +121,14 @@ QString EscapeUrlText(const QString &text, bool wholeValue);
 // The last line of every page, with the link to the home page.
 QString GalleryFooter();
 
-// The bytes of the index page and of the page of photo i: lines ending in
-// CR LF, UTF-8, no byte-order mark.
+// The bytes of the classic index page and of the page of photo i: lines
+// ending in CR LF, UTF-8, no byte-order mark.
 QByteArray IndexPageText(const TGallerySettings &settings);
 QByteArray PhotoPageText(const TGallerySettings &settings, int index);
 
 // The steps of a run, for settings that passed CheckPublishSettings.
-// Copies the scheme file (when one is chosen) and writes index.html.
+// Copies the scheme file (when one is chosen) and writes index.html, in the
+// style settings.Pages names.
 void WriteIndexPage(const TGallerySettings &settings, const QString &schemesFolder);
 void MakeThumbnail(const TGallerySettings &settings, TPublishMode mode, const QString &source, int index);
 void MakePhoto(const TGallerySettings &settings, TPublishMode mode, const QString &source, int index);

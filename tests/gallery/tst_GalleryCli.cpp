@@ -59,6 +59,8 @@ private slots:
     void optionsReachTheGallery();
     void noScheme();
     void modeThumbs();
+    void pagesOption_data();
+    void pagesOption();
     void errorExitsWithOne();
     void progressLineOnTerminal();
     void ctrlCFinishesPhotosInProgress_data();
@@ -118,7 +120,7 @@ void tst_GalleryCli::help()
     const ToolRun run = Run({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char *option : {"--dest", "--thumb-size", "--thumb-quality", "--resize", "--photo-quality",
-                               "--columns", "--scheme", "--mode", "--open", "--jobs", "--help"})
+                               "--columns", "--scheme", "--mode", "--pages", "--open", "--jobs", "--help"})
         QVERIFY2(run.out.contains(QLatin1String(option)), option);
     // The installed schemes are offered.
     for (const char *scheme : {"light.css", "dark.css", "grey.css", "warm.css"})
@@ -174,6 +176,7 @@ void tst_GalleryCli::usageErrors_data()
     QTest::newRow("quality too high") << QStringList{"--thumb-quality", "101"} << "--thumb-quality wants a whole number from 10 to 100";
     QTest::newRow("no columns") << QStringList{"--columns", "0"} << "--columns wants a whole number from 1 to 99";
     QTest::newRow("mode") << QStringList{"--mode", "all"} << "--mode wants update, thumbs or photos";
+    QTest::newRow("pages") << QStringList{"--pages", "bogus"} << "--pages wants classic or modern, not \"bogus\"";
     QTest::newRow("jobs") << QStringList{"--jobs", "0"} << "--jobs wants a whole number from 1 to 256";
     QTest::newRow("scheme") << QStringList{"--scheme", "purple"} << "no color scheme \"purple\"";
     QTest::newRow("flag with value") << QStringList{"--open=yes"} << "--open takes no value";
@@ -292,6 +295,28 @@ void tst_GalleryCli::modeThumbs()
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(FilesBelow(FDest), QStringList({"1.html", "2.html", "index.html", "light.css", "thumbs/1.jpeg",
                                              "thumbs/2.jpeg"}));
+}
+
+void tst_GalleryCli::pagesOption_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("start");
+    const QByteArray classic = "<html>\r\n<head>\r\n";
+    const QByteArray modern = "<!DOCTYPE html>\n<html lang=\"en\">\n";
+    QTest::newRow("default") << QStringList{} << classic;
+    QTest::newRow("classic") << QStringList{"--pages", "classic"} << classic;
+    QTest::newRow("modern") << QStringList{"--pages=modern"} << modern;
+    QTest::newRow("the last one counts") << QStringList{"--pages", "modern", "--pages", "classic"} << classic;
+}
+
+void tst_GalleryCli::pagesOption()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, start);
+    const ToolRun run = Run(arguments + QStringList{"--dest", FDest, FJpeg, FBitmap});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *page : {"/index.html", "/1.html", "/2.html"})
+        QVERIFY2(ReadAll(FDest + QLatin1String(page)).startsWith(start), page);
 }
 
 void tst_GalleryCli::errorExitsWithOne()

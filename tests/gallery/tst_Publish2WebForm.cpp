@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QDrag>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMimeData>
 #include <QScrollBar>
@@ -124,6 +125,8 @@ private slots:
     void numericEdits_data();
     void numericEdits();
     void resizeSwitchesPhotoSettings();
+    void modernPagesBoxIsRemembered_data();
+    void modernPagesBoxIsRemembered();
     void showFillsTheListAndSavesHistory();
     void dragReorders_data();
     void dragReorders();
@@ -268,6 +271,44 @@ void tst_Publish2WebForm::resizeSwitchesPhotoSettings()
     QTest::mouseClick(form->cbxResizePhotos, Qt::LeftButton);
     for (QWidget *w : photoSettings)
         QVERIFY(!w->isEnabled());
+}
+
+void tst_Publish2WebForm::modernPagesBoxIsRemembered_data()
+{
+    QTest::addColumn<int>("stored");   // the value "Modern" before; -1: none
+    QTest::addColumn<bool>("opensOn");
+    QTest::addColumn<bool>("closesOn");
+    QTest::newRow("never on, left off") << -1 << false << false;
+    QTest::newRow("never on, turned on") << -1 << false << true;
+    QTest::newRow("on, left on") << 1 << true << true;
+    QTest::newRow("on, turned off") << 1 << true << false;
+    QTest::newRow("0 reads as off") << 0 << false << false;
+}
+
+// Off leaves the store exactly as it is without the box; on is read back.
+void tst_Publish2WebForm::modernPagesBoxIsRemembered()
+{
+    QFETCH(int, stored);
+    QFETCH(bool, opensOn);
+    QFETCH(bool, closesOn);
+    QFile::remove(RegStoreFile());
+    SaveStringList(kLastDestFoldersKey, {QStringLiteral("/old")}, 20);
+    const QByteArray withoutBox = ReadAll(RegStoreFile());
+    if (stored >= 0)
+        WriteRegIntegers(kGalleryPagesKey, {{QStringLiteral("Modern"), stored}});
+    {
+        TfrmPublish2Web form(QString(), nullptr, FSchemes);
+        QCOMPARE(form.cbxModernPages->text(), QStringLiteral("Pages for phones and keyboards"));
+        QVERIFY(form.grpHtmlPages->isAncestorOf(form.cbxModernPages));
+        QCOMPARE(form.cbxModernPages->isChecked(), opensOn);
+        QCOMPARE(form.GallerySettings().Pages, opensOn ? gpModern : gpClassic);
+        form.cbxModernPages->setChecked(closesOn);
+        QCOMPARE(form.GallerySettings().Pages, closesOn ? gpModern : gpClassic);
+    }
+    if (!closesOn)
+        QCOMPARE(ReadAll(RegStoreFile()), withoutBox);
+    TfrmPublish2Web again(QString(), nullptr, FSchemes);
+    QCOMPARE(again.cbxModernPages->isChecked(), closesOn);
 }
 
 void tst_Publish2WebForm::showFillsTheListAndSavesHistory()

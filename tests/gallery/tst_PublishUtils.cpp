@@ -3,6 +3,7 @@
 #include "DialogPublishHost.h"
 #include "FakePrompts.h"
 #include "JpegCodec.h"
+#include "ModernPages.h"
 #include "ProgressDlg.h"
 #include "PublishUtils.h"
 #include "TamselConfig.h"
@@ -146,6 +147,9 @@ private slots:
     void resizedPhotos();
     void escapedNamesInPages();
     void pipeAsPhotoIsRefused();
+    void modernPagesKeepTheFiles();
+    void modernPagesEscapeNames_data();
+    void modernPagesEscapeNames();
     void validation_data();
     void validation();
     void missingDestination_data();
@@ -411,6 +415,84 @@ void tst_PublishUtils::escapedNamesInPages()
     QVERIFY(ReadAll(FDest + "/index.html").contains("<link href=\"R%26D %22blue%22 %232.css\""));
     QCOMPARE(ReadAll(FDest + u'/' + scheme), QByteArray("body { color: navy; }\n"));
     QCOMPARE(ReadAll(FDest + "/images/1.j%g"), ReadAll(s.Photos[0]));
+}
+
+// The modern style changes the pages alone: the same files under the same
+// names, every picture byte for byte the same. The index, written before the
+// thumbnails exist, still ends up with their sizes.
+void tst_PublishUtils::modernPagesKeepTheFiles()
+{
+    TGallerySettings s = FourPhotos();
+    PublishGallery(s, pmUpdate, FHost);
+    const QString classic = s.DestFolder;
+    s.DestFolder = FTemp->filePath(QStringLiteral("Trip/"));
+    s.Pages = gpModern;
+    PublishGallery(s, pmUpdate, FHost);
+
+    const QStringList files = FilesBelow(classic);
+    QCOMPARE(FilesBelow(s.DestFolder), files);
+    for (const QString &file : files) {
+        if (!file.endsWith(QLatin1String(".html")))
+            QVERIFY2(ReadAll(s.DestFolder + file) == ReadAll(classic + u'/' + file), qPrintable(file));
+    }
+    const QByteArray index = ReadAll(s.DestFolder + "index.html");
+    QVERIFY2(index.startsWith("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                              "<title>Trip</title>\n"),
+             index.constData());
+    QCOMPARE(index.count("<li class=\"thumb\">"), 4);
+    QVERIFY2(index.contains("<li class=\"thumb\"><a href=\"3.html\"><img class=\"thumb\" src=\"thumbs/3.jpeg\" "
+                            "width=\"120\" height=\"60\" alt=\"3: c.bmp\" loading=\"lazy\"></a></li>\n"),
+             index.constData());
+    QVERIFY(index.contains("\n<link href=\"light.css\" rel=\"stylesheet\">\n"));
+    QVERIFY(index.contains(GalleryFooter().toUtf8()));
+}
+
+void tst_PublishUtils::modernPagesEscapeNames_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QByteArray>("alt");
+    QTest::addColumn<QByteArray>("src");
+    QTest::addColumn<QByteArray>("title");
+    QTest::newRow("quotes and markup") << "a\"<b>&'.jpg" << "Tom & \"Jerry\" <3>"
+                                       << QByteArray("1: a&quot;&lt;b&gt;&amp;'.jpg") << QByteArray("images/1.jpeg")
+                                       << QByteArray("Tom &amp; &quot;Jerry&quot; &lt;3&gt;");
+    QTest::newRow("percent, hash, question mark") << "100% #1?.j%#?g" << "100% #1?"
+                                                  << QByteArray("1: 100% #1?.j%#?g")
+                                                  << QByteArray("images/1.j%25%23%3Fg") << QByteArray("100% #1?");
+    QTest::newRow("beyond ASCII") << QString::fromUtf8("Str\u00f6m \u5199\u771f.jp\u00e9") << QString::fromUtf8("F\u00f6to")
+                                  << QString::fromUtf8("1: Str\u00f6m \u5199\u771f.jp\u00e9").toUtf8()
+                                  << QByteArray("images/1.jp%C3%A9") << QString::fromUtf8("F\u00f6to").toUtf8();
+}
+
+// Text from names is escaped as HTML, addresses are percent-encoded, in the
+// index and on the photo page alike.
+void tst_PublishUtils::modernPagesEscapeNames()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, alt);
+    QFETCH(QByteArray, src);
+    QFETCH(QByteArray, title);
+    const QString scheme = QStringLiteral("R&D \"blue\" #2.css");
+    WriteFile(FSchemes + u'/' + scheme, "body { color: navy; }\n");
+    TGallerySettings s;
+    s.Photos << AddJpeg(source);
+    s.DestFolder = FTemp->filePath(folder);
+    s.Scheme = scheme;
+    s.Pages = gpModern;
+    // Only the photo: a thumbnail cannot be made from an unknown extension.
+    PublishGallery(s, pmOverwritePhotos, FHost);
+
+    const QByteArray index = ReadAll(s.DestFolder + "/index.html");
+    const QByteArray page = ReadAll(s.DestFolder + "/1.html");
+    QVERIFY2(index.contains("<title>" + title + "</title>"), index.constData());
+    QVERIFY2(index.contains(" alt=\"" + alt + "\" loading=\"lazy\">"), index.constData());
+    QVERIFY2(page.contains("<img class=\"photo\" src=\"" + src + "\" width=\"227\" height=\"149\" alt=\"" + alt + "\">"),
+             page.constData());
+    for (const QByteArray &text : {index, page})
+        QVERIFY(text.contains("<link href=\"R%26D %22blue%22 %232.css\" rel=\"stylesheet\">"));
 }
 
 void tst_PublishUtils::pipeAsPhotoIsRefused()

@@ -1,5 +1,6 @@
 // Local
 #include "PublishUtils.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -77,6 +78,8 @@ class tst_GalleryBrowser : public QObject
 
 private slots:
     void galleryOpensInBrowser();
+    void pagesOnPhoneAndDesktop_data();
+    void pagesOnPhoneAndDesktop();
 };
 
 void tst_GalleryBrowser::galleryOpensInBrowser()
@@ -161,6 +164,72 @@ void tst_GalleryBrowser::galleryOpensInBrowser()
     }
     QVERIFY(pages[3].toObject().value("images").toArray()[0].toObject().value("src").toString().endsWith(
         "/images/4.j%25g"));
+}
+
+void tst_GalleryBrowser::pagesOnPhoneAndDesktop_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QString>("screen");
+    QTest::newRow("modern pages on a phone") << "modern" << "phone";
+    QTest::newRow("modern pages on a desktop") << "modern" << "desktop";
+    QTest::newRow("classic pages on a desktop") << "classic" << "desktop";
+}
+
+// The pages as a person meets them, with real key presses and taps: Chromium
+// driven over its DevTools protocol by check-gallery.js, which tells what it
+// checked line by line.
+void tst_GalleryBrowser::pagesOnPhoneAndDesktop()
+{
+    QFETCH(QString, style);
+    QFETCH(QString, screen);
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        QSKIP("Chromium is not installed (Debian package chromium); the browser test is skipped");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty())
+        QSKIP("Node is not installed (Debian package nodejs); the browser test is skipped");
+    const QString jpeg = CorpusDir() + QStringLiteral("/jpeg/libjpeg-turbo/testorig.jpg");
+    const QString bitmap = CorpusDir() + QStringLiteral("/bmp/bmpsuite/g/rgb24.bmp");
+    if (!QFileInfo::exists(jpeg) || !QFileInfo::exists(bitmap))
+        QSKIP("Test pictures are missing (set TAMSEL_SHARED_DIR)");
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString sources = temp.filePath(QStringLiteral("sources"));
+    const QString schemes = temp.filePath(QStringLiteral("schemes"));
+    QVERIFY(QDir().mkpath(sources));
+    QVERIFY(QDir().mkpath(schemes));
+    QVERIFY(QFile::copy(SourceDir() + QStringLiteral("/resources/schemes/warm.css"), schemes + "/warm.css"));
+    // A photo wider than any phone, names that must be escaped, a copy whose
+    // address must be encoded.
+    QVERIFY(DetailedPicture(1600, 1000).save(sources + "/wide.jpg", "JPEG", 85));
+    TGallerySettings s;
+    s.Photos << sources + "/wide.jpg";
+    for (const QString &name : {QStringLiteral("a\"<b>&'.jpg"), QStringLiteral("100% #1?.jpg"),
+                                QString::fromUtf8("Str\u00f6m \u5199\u771f.bmp"), QStringLiteral("x.jpg")}) {
+        QVERIFY(QFile::copy(name.endsWith(".bmp") ? bitmap : jpeg, sources + u'/' + name));
+        s.Photos << sources + u'/' + name;
+    }
+    s.DestFolder = temp.filePath(QStringLiteral("My \"Trip\" & more"));
+    s.Scheme = QStringLiteral("warm.css");
+    s.Pages = style == QLatin1String("modern") ? gpModern : gpClassic;
+    QuietHost host(schemes);
+    PublishGallery(s, pmUpdate, host);
+    // The last photo again, copied under an extension that needs encoding.
+    QVERIFY(QFile::rename(s.Photos[4], sources + "/x.J%G"));
+    s.Photos[4] = sources + "/x.J%G";
+    PublishGallery(s, pmOverwritePhotos, host);
+    QVERIFY(QFileInfo::exists(s.DestFolder + "/images/5.j%g"));
+
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(node, {TestsDir() + QStringLiteral("/gallery/browser/check-gallery.js"), chromium, s.DestFolder,
+                       style, screen});
+    QVERIFY2(check.waitForFinished(240000), "The browser check did not finish");
+    const QString output = QString::fromUtf8(check.readAll());
+    qInfo().noquote() << output.trimmed();
+    QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("# all checks passed")), qPrintable(output));
 }
 
 QTEST_MAIN(tst_GalleryBrowser)
