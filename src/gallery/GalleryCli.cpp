@@ -536,6 +536,9 @@ int RunGalleryTool(const QStringList &arguments)
             } catch (const UsageError &e) {
                 PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
                 status = 2;
+            } catch (const TPhotoError &e) {
+                // Of many photos, the one that failed.
+                PrintError(e.message().contains(e.Photo()) ? e.message() : e.Photo() + QStringLiteral(": ") + e.message());
             }
         },
         PrintError);

@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "AppError.h"
+
 // Qt
 #include <QByteArray>
 #include <QString>
@@ -82,6 +85,19 @@ public:
     virtual void OpenDocument(const QString &path) = 0;
     // Folder holding the scheme files.
     virtual QString SchemesFolder() const;
+};
+
+// An error about one photo of a run, as its reader words it ("JPEG error
+// #53"): the gallery dialog shows the message alone, the command-line tool
+// names the photo with it.
+class TPhotoError : public AppError
+{
+public:
+    TPhotoError(QString photo, const QString &message) : AppError(message), FPhoto(std::move(photo)) {}
+    const QString &Photo() const noexcept { return FPhoto; }
+
+private:
+    QString FPhoto;
 };
 
 // One whole run. Validation failures are reported through the host and end
