@@ -3,6 +3,7 @@
 // Local
 #include "AppPaths.h"
 #include "DesktopEntryTemplate.h"
+#include "FileIo.h"
 #include "RegLib.h"
 #include "UserFiles.h"
 
@@ -23,11 +24,18 @@ namespace {
 const QByteArray kDefaultsSection = QByteArrayLiteral("[Default Applications]");
 
 // Writes the whole file or leaves the old one as it was. Whatever cannot be
-// written is skipped without a message, as with a read-only location.
-void WriteSettingsFile(const QString &fileName, const QByteArray &data)
+// written is skipped without a message box, as with a read-only location;
+// the first failure is kept in *failure, naming the file and the cause.
+void WriteSettingsFile(const QString &fileName, const QByteArray &data, QString *failure)
 {
-    if (QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        WriteFileAtomically(fileName, data);
+    const QString folder = QFileInfo(fileName).absolutePath();
+    QString why;
+    if (const int error = FileIo::MakePath(folder))
+        why = QStringLiteral("Cannot create folder %1: %2").arg(folder, FileIo::ErrorText(error));
+    else if (QString reason; !WriteFileAtomically(fileName, data, &reason))
+        why = QStringLiteral("Cannot create file %1: %2").arg(fileName, reason);
+    if (!why.isEmpty() && failure && failure->isEmpty())
+        *failure = why;
 }
 
 // Whether a program path can stand in Exec as it is: no character the
@@ -84,15 +92,19 @@ bool IsSectionHeader(const QByteArray &line)
     return line.trimmed().startsWith('[');
 }
 
-void SetDefaultApplication(const QByteArray &mimeType)
+void SetDefaultApplication(const QByteArray &mimeType, QString *failure)
 {
     const QString fileName = MimeAppsFile();
     QByteArray old;
     QFile file(fileName);
     if (file.exists()) {
         // A file we cannot read is one we must not replace.
-        if (!file.open(QIODevice::ReadOnly))
+        QString reason;
+        if (!OpenRegularFile(file, fileName, &reason)) {
+            if (failure && failure->isEmpty())
+                *failure = QStringLiteral("Cannot open file %1: %2").arg(fileName, reason);
             return;
+        }
         old = file.readAll();
         if (file.error() != QFileDevice::NoError)
             return;
@@ -100,7 +112,7 @@ void SetDefaultApplication(const QByteArray &mimeType)
     }
     const QByteArray updated = WithDefaultApplication(old, mimeType);
     if (updated != old)
-        WriteSettingsFile(fileName, updated);
+        WriteSettingsFile(fileName, updated, failure);
 }
 
 } // namespace
@@ -163,7 +175,7 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void ShowSettingsForm(QWidget *owner)
+QString ShowSettingsForm(QWidget *owner)
 {
     TFileTypes types;
     {
@@ -179,7 +191,7 @@ void ShowSettingsForm(QWidget *owner)
     }
     // Also after Cancel: the desktop entry then follows the program file
     // wherever it now lies.
-    RegisterFileTypes(types);
+    return RegisterFileTypes(types);
 }
 
 bool StoredTurnByOrientation()
@@ -194,18 +206,20 @@ void StoreTurnByOrientation(bool on)
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
 }
 
-void RegisterFileTypes(TFileTypes types)
+QString RegisterFileTypes(TFileTypes types)
 {
-    RegisterFileTypes(types, ProgramFile());
+    return RegisterFileTypes(types, ProgramFile());
 }
 
-void RegisterFileTypes(TFileTypes types, const QString &programFile)
+QString RegisterFileTypes(TFileTypes types, const QString &programFile)
 {
-    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile));
+    QString failure;
+    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile), &failure);
     if (types & ftJPEG)
-        SetDefaultApplication(QByteArrayLiteral("image/jpeg"));
+        SetDefaultApplication(QByteArrayLiteral("image/jpeg"), &failure);
     if (types & ftBMP)
-        SetDefaultApplication(QByteArrayLiteral("image/bmp"));
+        SetDefaultApplication(QByteArrayLiteral("image/bmp"), &failure);
+    return failure;
 }
 
 QString DesktopEntryFile()
