@@ -467,6 +467,10 @@ public:
         Rejected = true;
         PrintError(text);
     }
+    void InformationWithDetail(const QString &text, const QString &detail) override
+    {
+        Information(text + QStringLiteral("\n") + detail);
+    }
     // The only question is whether to make a missing destination: yes.
     bool Confirm(const QString &) override { return true; }
     std::unique_ptr<TPublishProgress> StartProgress(const QString &, const QString &) override

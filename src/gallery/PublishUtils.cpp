@@ -21,6 +21,7 @@
 
 // Std
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -460,8 +461,11 @@ bool CheckPublishSettings(const TGallerySettings &settings, PublishHost &host)
     if (!QFileInfo(dest).isDir()) {
         if (!host.Confirm(QStringLiteral("The destination folder does not exist. Create?")))
             return false;
-        if (FileIo::MakePath(dest) != 0 || !QFileInfo(dest).isDir()) {
-            host.Information(QStringLiteral("Unable to create the destination folder."));
+        const int error = FileIo::MakePath(dest);
+        if (error || !QFileInfo(dest).isDir()) {
+            host.InformationWithDetail(QStringLiteral("Unable to create the destination folder."),
+                                       QDir::toNativeSeparators(dest) + QStringLiteral(": ")
+                                           + FileIo::ErrorText(error ? error : ENOTDIR));
             return false;
         }
     }

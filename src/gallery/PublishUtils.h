@@ -77,6 +77,9 @@ public:
     virtual void ShowDestinationSetting() {}
     // Information box with OK.
     virtual void Information(const QString &text) = 0;
+    // The same for a failure of the system, with its detail (the file and
+    // the cause): the dialog shows its text alone, the command-line tool both.
+    virtual void InformationWithDetail(const QString &text, const QString &) { Information(text); }
     // Confirmation box with Yes and Cancel; true only for Yes.
     virtual bool Confirm(const QString &text) = 0;
     // Shows the progress (caption, text line) until the returned object dies.
