@@ -92,7 +92,9 @@ bool IsSectionHeader(const QByteArray &line)
     return line.trimmed().startsWith('[');
 }
 
-void SetDefaultApplication(const QByteArray &mimeType, QString *failure)
+// Our entry first among the defaults of each type, in one write of the
+// file: a failure leaves it as it was, never with some of the types.
+void SetDefaultApplications(const QList<QByteArray> &mimeTypes, QString *failure)
 {
     const QString fileName = MimeAppsFile();
     QByteArray old;
@@ -110,7 +112,9 @@ void SetDefaultApplication(const QByteArray &mimeType, QString *failure)
             return;
         file.close();
     }
-    const QByteArray updated = WithDefaultApplication(old, mimeType);
+    QByteArray updated = old;
+    for (const QByteArray &mimeType : mimeTypes)
+        updated = WithDefaultApplication(updated, mimeType);
     if (updated != old)
         WriteSettingsFile(fileName, updated, failure);
 }
@@ -215,10 +219,13 @@ QString RegisterFileTypes(TFileTypes types, const QString &programFile)
 {
     QString failure;
     WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile), &failure);
+    QList<QByteArray> mimeTypes;
     if (types & ftJPEG)
-        SetDefaultApplication(QByteArrayLiteral("image/jpeg"), &failure);
+        mimeTypes << QByteArrayLiteral("image/jpeg");
     if (types & ftBMP)
-        SetDefaultApplication(QByteArrayLiteral("image/bmp"), &failure);
+        mimeTypes << QByteArrayLiteral("image/bmp");
+    if (!mimeTypes.isEmpty())
+        SetDefaultApplications(mimeTypes, &failure);
     return failure;
 }
 

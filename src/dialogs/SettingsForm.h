@@ -44,7 +44,8 @@ QString ShowSettingsForm(QWidget *owner);
 bool StoredTurnByOrientation();
 void StoreTurnByOrientation(bool on);
 
-// Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list.
+// Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list
+// (both in one write of it).
 // A location that cannot be written is skipped without a message box;
 // nothing already there is removed. Returns the first failure, naming the
 // file and the cause, or "" when everything was written.

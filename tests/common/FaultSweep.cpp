@@ -72,9 +72,9 @@ int RunFaultSweep(const FaultSweep &sweep)
     }
     const FolderState clean = StateOf(sweep.folders);
     QList<FolderState> whole{clean};
-    if (sweep.partial) {
+    for (const std::function<void()> &partial : sweep.partials) {
         sweep.prepare();
-        sweep.partial();
+        partial();
         whole << StateOf(sweep.folders);
     }
 

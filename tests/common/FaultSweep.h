@@ -40,8 +40,9 @@ struct FaultSweep
     // Other words than the system's that tell the cause ("is on another file
     // system" for EXDEV).
     QStringList causes;
-    // Another result that counts as whole (an operation of two changes).
-    std::function<void()> partial;
+    // Other results that count as whole: an operation of several changes
+    // run up to each of its steps, from prepare().
+    QList<std::function<void()>> partials;
     // An extra check after each faulty run; returns "" or what is wrong.
     std::function<QString()> intact;
     QList<int> errors;
