@@ -1,8 +1,11 @@
 // Local
 #include "FaultSweep.h"
 #include "FileIo.h"
+#include "AppError.h"
+#include "AppPaths.h"
 #include "GalleryCli.h"
 #include "JpegCodec.h"
+#include "PublishUtils.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
 
@@ -84,6 +87,8 @@ private slots:
     void cleanup();
     void everyWriteFails_data();
     void everyWriteFails();
+    void pagesAndScheme_data();
+    void pagesAndScheme();
     void fullDisk();
     void readOnlyFolder();
 
@@ -169,6 +174,45 @@ void tst_GalleryFaults::everyWriteFails()
     sweep.run = [&] {
         return ErrorsOf(RunTool(QStringList{QStringLiteral("--dest"), FDest, QStringLiteral("--mode"), mode} + options
                                 + photos));
+    };
+    const int points = RunFaultSweep(sweep);
+    qInfo("%d fault points", points);
+}
+
+void tst_GalleryFaults::pagesAndScheme_data()
+{
+    QTest::addColumn<int>("page"); // -1: the index page with the scheme
+    QTest::newRow("scheme and index page") << -1;
+    QTest::newRow("photo page") << 1;
+}
+
+// The steps alone, over an earlier gallery's files.
+void tst_GalleryFaults::pagesAndScheme()
+{
+    QFETCH(int, page);
+    TGallerySettings settings;
+    settings.Photos = QStringList{FPhotos + QStringLiteral("/a.jpg"), FPhotos + QStringLiteral("/b.jpg")};
+    settings.DestFolder = FDest;
+    settings.Scheme = QStringLiteral("light.css");
+    FaultSweep sweep;
+    sweep.folders = {FDest};
+    sweep.names = {FDest};
+    sweep.prepare = [&] {
+        QVERIFY(QDir(FDest).removeRecursively());
+        for (const char *name : {"light.css", "index.html", "2.html"})
+            WriteFile(FDest + u'/' + QLatin1String(name), "earlier");
+    };
+    sweep.run = [&] {
+        QStringList errors;
+        RunReporting(
+            [&] {
+                if (page < 0)
+                    WriteIndexPage(settings, BesideProgram(QStringLiteral("schemes")));
+                else
+                    WritePhotoPage(settings, page);
+            },
+            [&](const QString &message) { errors << message; });
+        return errors;
     };
     const int points = RunFaultSweep(sweep);
     qInfo("%d fault points", points);
