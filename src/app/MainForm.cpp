@@ -721,7 +721,11 @@ void TfrmMain::WaitForWindowToSettle(const WindowStateWatch &watch)
 
 void TfrmMain::acnSettingsExecute()
 {
-    ShowSettingsForm(this);
+    // The associations are written without a message box; what could not be
+    // written still shows, in the status bar.
+    const QString failure = ShowSettingsForm(this);
+    if (!failure.isEmpty())
+        statusBar()->showMessage(failure, 15000);
     const bool turn = StoredTurnByOrientation();
     if (turn != TurnByOrientation()) {
         SetTurnByOrientation(turn);

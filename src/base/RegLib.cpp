@@ -2,6 +2,7 @@
 
 // Local
 #include "AppError.h"
+#include "FileIo.h"
 #include "UserFiles.h"
 
 // Qt
@@ -381,7 +382,7 @@ bool SetAside(const QString &file)
         const QString aside = n == 1 ? base : base + u'-' + QString::number(n);
         if (QFileInfo::exists(aside))
             continue;
-        return QFile::rename(file, aside);
+        return FileIo::RenameNoReplace(QFile::encodeName(file), QFile::encodeName(aside)) == 0;
     }
     return false;
 }
@@ -408,26 +409,41 @@ StoreState ReadStore(const QString &file, RegTree &tree, bool locked)
 
 // Applies change to the store under the lock and replaces the file
 // atomically. change returns whether it altered the tree. Returns false when
-// the store could not be read safely or not be written.
-bool ModifyStore(const QString &file, const std::function<bool(RegTree &)> &change)
+// the store could not be read safely or not be written; reason, when given,
+// then names the file and the cause.
+bool ModifyStore(const QString &file, const std::function<bool(RegTree &)> &change, QString *reason = nullptr)
 {
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    const auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
         return false;
+    };
+    const QString folder = QFileInfo(file).absolutePath();
+    if (const int error = FileIo::MakePath(folder))
+        return fail(QStringLiteral("Cannot create folder %1: %2").arg(folder, FileIo::ErrorText(error)));
     QLockFile lock(LockPath(file));
-    if (!lock.tryLock(kLockWaitMs))
-        return false;
+    if (!lock.tryLock(kLockWaitMs)) {
+        return fail(lock.error() == QLockFile::LockFailedError
+                        ? QStringLiteral("%1 is locked by another running copy").arg(file)
+                        : QStringLiteral("Cannot create file %1").arg(LockPath(file)));
+    }
     RegTree tree;
     const StoreState state = ReadStore(file, tree, true);
     if (state == StoreState::Unreadable || state == StoreState::DamagedKept)
-        return false;
+        return fail(QStringLiteral("Cannot read file %1").arg(file));
     if (!change(tree))
         return true;
-    return WriteFileAtomically(file, FormatStore(tree));
+    QString why;
+    if (!WriteFileAtomically(file, FormatStore(tree), &why))
+        return fail(QStringLiteral("Cannot create file %1: %2").arg(file, why));
+    return true;
 }
 
-[[noreturn]] void ThrowSetFailed(const QString &name)
+// The name of the value first; then, when known, the file and the cause.
+[[noreturn]] void ThrowSetFailed(const QString &name, const QString &reason = QString())
 {
-    throw AppError(QStringLiteral("Failed to set data for '%1'").arg(name));
+    const QString text = QStringLiteral("Failed to set data for '%1'").arg(name);
+    throw AppError(reason.isEmpty() ? text : text + QStringLiteral(": ") + reason);
 }
 
 [[noreturn]] void ThrowInvalidType(const QString &name)
@@ -442,15 +458,19 @@ void SetValues(const QString &file, const QString &key, const QList<RegValue> &v
     const QString firstName = values.isEmpty() ? QString() : values.constFirst().name;
     if (!CanonicalKey(key, path))
         ThrowSetFailed(firstName);
-    const bool ok = ModifyStore(file, [&](RegTree &tree) {
-        bool changed = tree.indexOf(path) < 0;
-        tree.ensure(path);
-        for (const RegValue &v : values)
-            changed = tree.set(path, v) || changed;
-        return changed;
-    });
+    QString reason;
+    const bool ok = ModifyStore(
+        file,
+        [&](RegTree &tree) {
+            bool changed = tree.indexOf(path) < 0;
+            tree.ensure(path);
+            for (const RegValue &v : values)
+                changed = tree.set(path, v) || changed;
+            return changed;
+        },
+        &reason);
     if (!ok)
-        ThrowSetFailed(firstName);
+        ThrowSetFailed(firstName, reason);
 }
 
 QString ReadText(const RegValue *v, const QString &name)
@@ -662,15 +682,19 @@ void SaveStringList(const QString &key, const QStringList &strings, int maxIndex
     QString path;
     if (!CanonicalKey(key, path))
         ThrowSetFailed(values.isEmpty() ? countName : values.constFirst().name);
-    const bool ok = ModifyStore(RegStoreFile(), [&](RegTree &tree) {
-        bool changed = tree.indexOf(path) < 0;
-        tree.ensure(path);
-        for (const RegValue &v : values)
-            changed = tree.set(path, v) || changed;
-        return tree.removeValue(path, countName) || changed;
-    });
+    QString reason;
+    const bool ok = ModifyStore(
+        RegStoreFile(),
+        [&](RegTree &tree) {
+            bool changed = tree.indexOf(path) < 0;
+            tree.ensure(path);
+            for (const RegValue &v : values)
+                changed = tree.set(path, v) || changed;
+            return tree.removeValue(path, countName) || changed;
+        },
+        &reason);
     if (!ok)
-        ThrowSetFailed(values.isEmpty() ? countName : values.constFirst().name);
+        ThrowSetFailed(values.isEmpty() ? countName : values.constFirst().name, reason);
 }
 
 void ReadFolderHistory(const QString &key, int lastIndex, const std::function<void(const QString &)> &add)
@@ -689,12 +713,16 @@ void RewriteRegStringList(const QString &key, const QStringList &strings, int la
     QString path;
     if (!CanonicalKey(key, path))
         ThrowSetFailed(QStringLiteral("0"));
-    const bool ok = ModifyStore(RegStoreFile(), [&](RegTree &tree) {
-        bool changed = tree.remove(path);
-        for (qsizetype i = 0; i < strings.size() && i <= lastIndex; ++i)
-            changed = tree.set(path, StringValue(QString::number(i), strings.at(i))) || changed;
-        return changed;
-    });
+    QString reason;
+    const bool ok = ModifyStore(
+        RegStoreFile(),
+        [&](RegTree &tree) {
+            bool changed = tree.remove(path);
+            for (qsizetype i = 0; i < strings.size() && i <= lastIndex; ++i)
+                changed = tree.set(path, StringValue(QString::number(i), strings.at(i))) || changed;
+            return changed;
+        },
+        &reason);
     if (!ok)
-        ThrowSetFailed(QStringLiteral("0"));
+        ThrowSetFailed(QStringLiteral("0"), reason);
 }

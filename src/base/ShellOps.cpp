@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "FileIo.h"
 #include "TextUtils.h"
 #include "TrashLib.h"
 #include "UserFiles.h"
@@ -41,9 +42,7 @@ int SystemRename(const QString &from, const QString &to, bool replace)
 {
     const QByteArray src = Native(from);
     const QByteArray dst = Native(to);
-    if (replace)
-        return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
-    return RenameNoReplace(src, dst);
+    return replace ? FileIo::Rename(src, dst) : FileIo::RenameNoReplace(src, dst);
 }
 
 ShellRenameFunction &MoveRename()
@@ -72,33 +71,12 @@ public:
             ::close(FFd);
         FFd = fd;
     }
-    // Closes and reports the error close found (0 when none).
-    int close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-    }
+    // Gives the descriptor up without closing it.
+    void release() { FFd = -1; }
 
 private:
     int FFd;
 };
-
-bool WriteAll(int fd, const char *data, size_t size, int &error)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 
 // Copies source into a new hidden file in folder, complete and flushed to
 // disk, with the source's permissions and times. On success tempPath names
@@ -120,16 +98,17 @@ bool CopyToTemporary(const QString &source, const QString &folder, QString &temp
         return false;
     }
 
-    QByteArray name = Native(IncludeBackslash(folder) + QStringLiteral(".tamsel-copy-XXXXXX"));
-    FileHandle out(::mkostemp(name.data(), O_CLOEXEC));
-    if (out.get() < 0) {
-        reason = Reason(errno);
+    QByteArray name;
+    int fd = -1;
+    if (const int error = FileIo::CreateTemporary(Native(folder), ".tamsel-copy-", name, fd)) {
+        reason = Reason(error);
         return false;
     }
+    FileHandle out(fd);
     tempPath = QFile::decodeName(name);
     const auto fail = [&](const QString &why) {
         out.reset();
-        ::unlink(name.constData());
+        FileIo::Discard(name);
         tempPath.clear();
         reason = why;
         return false;
@@ -146,8 +125,7 @@ bool CopyToTemporary(const QString &source, const QString &folder, QString &temp
         }
         if (n == 0)
             break;
-        int error = 0;
-        if (!WriteAll(out.get(), buffer.data(), size_t(n), error))
+        if (const int error = FileIo::WriteAll(out.get(), buffer.data(), size_t(n)))
             return fail(Reason(error));
         total += n;
     }
@@ -164,14 +142,16 @@ bool CopyToTemporary(const QString &source, const QString &folder, QString &temp
     const struct timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
     ::futimens(out.get(), times);
     // A full disk may only show when the data is flushed.
-    if (::fsync(out.get()) != 0)
-        return fail(Reason(errno));
+    if (const int error = FileIo::Flush(out.get()))
+        return fail(Reason(error));
     struct stat outStat;
     if (::fstat(out.get(), &outStat) != 0)
         return fail(Reason(errno));
     if (outStat.st_size != srcStat.st_size)
         return fail(QStringLiteral("The copy is incomplete"));
-    if (const int error = out.close())
+    fd = out.get();
+    out.release();
+    if (const int error = FileIo::Close(fd))
         return fail(Reason(error));
     return true;
 }
@@ -205,9 +185,8 @@ bool ShellDeleteFile(QWidget *owner, const QString &fileName, bool allowUndo)
         }
         return true;
     }
-    QFile file(fileName);
-    if (!file.remove()) {
-        ShowAppError(QStringLiteral("Cannot delete \"%1\": %2").arg(fileName, file.errorString()));
+    if (const int error = FileIo::Remove(Native(fileName))) {
+        ShowAppError(QStringLiteral("Cannot delete \"%1\": %2").arg(fileName, Reason(error)));
         return false;
     }
     return true;
@@ -263,7 +242,7 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
     if (move) {
         const int error = RenameForMove(sourceFile, target, replace);
         if (error == 0) {
-            SyncFolder(Native(destFolder));
+            FileIo::SyncFolder(Native(destFolder));
             return true;
         }
         if (error == EEXIST)
@@ -279,19 +258,19 @@ bool ShellCopyOrMove(QWidget *owner, const QString &sourceFile, const QString &d
         return fail(reason);
     const int placed = SystemRename(temp, target, replace);
     if (placed != 0) {
-        ::unlink(Native(temp).constData());
+        FileIo::Discard(Native(temp));
         return fail(placed == EEXIST ? appeared : Reason(placed));
     }
-    SyncFolder(Native(destFolder));
+    FileIo::SyncFolder(Native(destFolder));
     if (!move)
         return true;
 
     struct stat copied;
     if (::stat(Native(target).constData(), &copied) != 0 || copied.st_size != srcStat.st_size)
         return fail(QStringLiteral("The copy is incomplete; the original was kept"));
-    if (::unlink(source.constData()) != 0) {
+    if (const int error = FileIo::Remove(source)) {
         ShowAppError(QStringLiteral("\"%1\" was copied to \"%2\", but the original could not be removed: %3")
-                         .arg(sourceFile, destFolder, Reason(errno)));
+                         .arg(sourceFile, destFolder, Reason(error)));
         return false;
     }
     return true;

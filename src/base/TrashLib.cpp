@@ -1,7 +1,7 @@
 #include "TrashLib.h"
 
 // Local
-#include "UserFiles.h"
+#include "FileIo.h"
 
 // Qt
 #include <QFile>
@@ -55,7 +55,7 @@ TrashRenameFunction &TrashRename()
 int RenameIntoTrash(const QByteArray &from, const QByteArray &to)
 {
     const TrashRenameFunction &f = TrashRename();
-    return f ? f(from, to) : RenameNoReplace(from, to);
+    return f ? f(from, to) : FileIo::RenameNoReplace(from, to);
 }
 
 // Makes folder (mode 0700) unless it is there. With owned, the folder must
@@ -63,8 +63,9 @@ int RenameIntoTrash(const QByteArray &from, const QByteArray &to)
 // Returns 0 or an errno value.
 int MakeFolder(const QByteArray &folder, bool owned = false)
 {
-    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
-        return errno;
+    const int made = FileIo::MakeFolder(folder, 0700);
+    if (made != 0 && made != EEXIST)
+        return made;
     struct stat st;
     if (::lstat(folder.constData(), &st) != 0)
         return errno;
@@ -169,19 +170,9 @@ QByteArray DeletionDate()
 // value.
 int WriteInfo(int fd, const QByteArray &content)
 {
-    const char *data = content.constData();
-    size_t size = size_t(content.size());
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return ::fsync(fd) == 0 ? 0 : errno;
+    if (const int error = FileIo::WriteAll(fd, content.constData(), size_t(content.size())))
+        return error;
+    return FileIo::Flush(fd);
 }
 
 // Puts the file at original (a canonical path; name is its last part) into
@@ -201,33 +192,33 @@ int TrashInto(const TrashFolder &trash, const QByteArray &original, const QByteA
         const QByteArray infoFile = Join(info, trashName + kInfoSuffix);
         // The exclusive creation of the .trashinfo file claims the name
         // against every other program trashing at the same moment.
-        const int fd = ::open(infoFile.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
+        int fd = -1;
+        if (const int error = FileIo::OpenForWriting(infoFile, O_WRONLY | O_CREAT | O_EXCL, 0600, fd)) {
+            if (error == EEXIST)
                 continue;
-            return errno;
+            return error;
         }
         struct stat st;
         const QByteArray target = Join(files, trashName);
         if (::lstat(target.constData(), &st) == 0) {
             // A file left without its .trashinfo: the name is not free.
             ::close(fd);
-            ::unlink(infoFile.constData());
+            FileIo::Discard(infoFile);
             continue;
         }
         int error = WriteInfo(fd, content);
-        if (::close(fd) != 0 && !error)
-            error = errno;
+        if (const int closed = FileIo::Close(fd); closed && !error)
+            error = closed;
         if (!error) {
             // The entry's name must be on disk before the file moves.
-            SyncFolder(info);
+            FileIo::SyncFolder(info);
             error = RenameIntoTrash(original, target);
             if (!error) {
-                SyncFolder(files);
+                FileIo::SyncFolder(files);
                 return 0;
             }
         }
-        ::unlink(infoFile.constData());
+        FileIo::Discard(infoFile);
         if (error != EEXIST)
             return error;
     }

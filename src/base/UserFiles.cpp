@@ -1,8 +1,10 @@
 #include "UserFiles.h"
 
+// Local
+#include "FileIo.h"
+
 // Qt
 #include <QFile>
-#include <QSaveFile>
 
 // System
 #include <cerrno>
@@ -55,42 +57,25 @@ bool OpenRegularFile(QFile &file, const QString &fileName, QString *reason)
 
 bool WriteFileAtomically(const QString &fileName, const QByteArray &data, QString *reason)
 {
-    QSaveFile file(fileName);
-    const auto fail = [&file, reason] {
-        // Taken before cancelWriting, which puts its own words in its place.
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return fail();
-    if (file.write(data) != data.size()) {
-        fail();
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit() || fail();
+    // Through the file seam: the system's own calls keep the errno that
+    // QSaveFile's errorString loses ("Unknown error" on a full disk).
+    TAtomicFile file(fileName);
+    int error = file.open();
+    if (!error)
+        error = file.write(data);
+    if (!error)
+        error = file.commit();
+    if (error && reason)
+        *reason = FileIo::ErrorText(error);
+    return error == 0;
 }
 
 int RenameNoReplace(const QByteArray &from, const QByteArray &to)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-        return error;
-    // A file system without no-replace renames: check, then rename.
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    return FileIo::RenameNoReplace(from, to);
 }
 
 void SyncFolder(const QByteArray &folder)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    FileIo::SyncFolder(folder);
 }

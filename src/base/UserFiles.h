@@ -19,14 +19,14 @@ bool OpenRegularFile(QFile &file, const QString &fileName, QString *reason = nul
 
 // Writes data as the whole of fileName through a temporary file that
 // replaces the old one only once complete, so that a full disk or a crash
-// never leaves a torn file under the real name. Returns false, with the
-// system's reason in *reason, when it could not; the old file is then as it
-// was.
+// never leaves a torn file under the real name (TAtomicFile of FileIo).
+// Returns false, with the system's reason in *reason ("No space left on
+// device"), when it could not; the old file is then as it was.
 bool WriteFileAtomically(const QString &fileName, const QByteArray &data, QString *reason = nullptr);
 
 // Renames without ever replacing what is at to (RENAME_NOREPLACE; on a file
 // system without it, a check for an entry at to first). Returns 0 or an
-// errno value.
+// errno value. The same as FileIo::RenameNoReplace.
 int RenameNoReplace(const QByteArray &from, const QByteArray &to);
 
 // Flushes a folder's entries, so that a rename in it survives a crash.

@@ -3,6 +3,7 @@
 
 // Local
 #include "AppError.h"
+#include "FileIo.h"
 #include "GuardedSlots.h"
 #include "PathDialog.h"
 #include "Prompts.h"
@@ -15,6 +16,9 @@
 #include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
+
+// Std
+#include <cerrno>
 
 namespace {
 
@@ -136,9 +140,10 @@ void ShellCopyFile(QWidget *owner, const QString &sourceFile, const QString &des
             return;
         if (destFolder.isEmpty())
             throw AppError(QStringLiteral("Unable to create directory"));
-        QDir().mkpath(destFolder);
-        if (!QFileInfo(destFolder).isDir()) {
-            ShowWarning(nullptr, QStringLiteral("Unable to create the destination folder."));
+        const int error = FileIo::MakePath(destFolder);
+        if (error || !QFileInfo(destFolder).isDir()) {
+            ShowWarning(nullptr, QStringLiteral("Unable to create the destination folder.\n%1: %2")
+                                     .arg(destFolder, FileIo::ErrorText(error ? error : ENOTDIR)));
             return;
         }
     }

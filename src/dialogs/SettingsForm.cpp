@@ -3,6 +3,7 @@
 // Local
 #include "AppPaths.h"
 #include "DesktopEntryTemplate.h"
+#include "FileIo.h"
 #include "RegLib.h"
 #include "UserFiles.h"
 
@@ -23,11 +24,18 @@ namespace {
 const QByteArray kDefaultsSection = QByteArrayLiteral("[Default Applications]");
 
 // Writes the whole file or leaves the old one as it was. Whatever cannot be
-// written is skipped without a message, as with a read-only location.
-void WriteSettingsFile(const QString &fileName, const QByteArray &data)
+// written is skipped without a message box, as with a read-only location;
+// the first failure is kept in *failure, naming the file and the cause.
+void WriteSettingsFile(const QString &fileName, const QByteArray &data, QString *failure)
 {
-    if (QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        WriteFileAtomically(fileName, data);
+    const QString folder = QFileInfo(fileName).absolutePath();
+    QString why;
+    if (const int error = FileIo::MakePath(folder))
+        why = QStringLiteral("Cannot create folder %1: %2").arg(folder, FileIo::ErrorText(error));
+    else if (QString reason; !WriteFileAtomically(fileName, data, &reason))
+        why = QStringLiteral("Cannot create file %1: %2").arg(fileName, reason);
+    if (!why.isEmpty() && failure && failure->isEmpty())
+        *failure = why;
 }
 
 // Whether a program path can stand in Exec as it is: no character the
@@ -84,23 +92,31 @@ bool IsSectionHeader(const QByteArray &line)
     return line.trimmed().startsWith('[');
 }
 
-void SetDefaultApplication(const QByteArray &mimeType)
+// Our entry first among the defaults of each type, in one write of the
+// file: a failure leaves it as it was, never with some of the types.
+void SetDefaultApplications(const QList<QByteArray> &mimeTypes, QString *failure)
 {
     const QString fileName = MimeAppsFile();
     QByteArray old;
     QFile file(fileName);
     if (file.exists()) {
         // A file we cannot read is one we must not replace.
-        if (!file.open(QIODevice::ReadOnly))
+        QString reason;
+        if (!OpenRegularFile(file, fileName, &reason)) {
+            if (failure && failure->isEmpty())
+                *failure = QStringLiteral("Cannot open file %1: %2").arg(fileName, reason);
             return;
+        }
         old = file.readAll();
         if (file.error() != QFileDevice::NoError)
             return;
         file.close();
     }
-    const QByteArray updated = WithDefaultApplication(old, mimeType);
+    QByteArray updated = old;
+    for (const QByteArray &mimeType : mimeTypes)
+        updated = WithDefaultApplication(updated, mimeType);
     if (updated != old)
-        WriteSettingsFile(fileName, updated);
+        WriteSettingsFile(fileName, updated, failure);
 }
 
 } // namespace
@@ -163,7 +179,7 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void ShowSettingsForm(QWidget *owner)
+QString ShowSettingsForm(QWidget *owner)
 {
     TFileTypes types;
     {
@@ -179,7 +195,7 @@ void ShowSettingsForm(QWidget *owner)
     }
     // Also after Cancel: the desktop entry then follows the program file
     // wherever it now lies.
-    RegisterFileTypes(types);
+    return RegisterFileTypes(types);
 }
 
 bool StoredTurnByOrientation()
@@ -194,18 +210,23 @@ void StoreTurnByOrientation(bool on)
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
 }
 
-void RegisterFileTypes(TFileTypes types)
+QString RegisterFileTypes(TFileTypes types)
 {
-    RegisterFileTypes(types, ProgramFile());
+    return RegisterFileTypes(types, ProgramFile());
 }
 
-void RegisterFileTypes(TFileTypes types, const QString &programFile)
+QString RegisterFileTypes(TFileTypes types, const QString &programFile)
 {
-    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile));
+    QString failure;
+    WriteSettingsFile(DesktopEntryFile(), DesktopEntry(programFile), &failure);
+    QList<QByteArray> mimeTypes;
     if (types & ftJPEG)
-        SetDefaultApplication(QByteArrayLiteral("image/jpeg"));
+        mimeTypes << QByteArrayLiteral("image/jpeg");
     if (types & ftBMP)
-        SetDefaultApplication(QByteArrayLiteral("image/bmp"));
+        mimeTypes << QByteArrayLiteral("image/bmp");
+    if (!mimeTypes.isEmpty())
+        SetDefaultApplications(mimeTypes, &failure);
+    return failure;
 }
 
 QString DesktopEntryFile()

@@ -34,8 +34,9 @@ public:
 };
 
 // Runs the settings dialog and writes the associations when it closes (OK
-// or Cancel); OK also stores the photo setting.
-void ShowSettingsForm(QWidget *owner);
+// or Cancel); OK also stores the photo setting. Returns what could not be
+// written ("" when all was), for the caller's status bar.
+QString ShowSettingsForm(QWidget *owner);
 
 // Whether photos are turned upright by their orientation tag: the stored
 // value "TurnByOrientation" (1 or 0) of the program's key; on when it is
@@ -43,12 +44,14 @@ void ShowSettingsForm(QWidget *owner);
 bool StoredTurnByOrientation();
 void StoreTurnByOrientation(bool on);
 
-// Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list.
-// A location that cannot be written is skipped without a message; nothing
-// already there is removed.
-void RegisterFileTypes(TFileTypes types);
+// Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list
+// (both in one write of it).
+// A location that cannot be written is skipped without a message box;
+// nothing already there is removed. Returns the first failure, naming the
+// file and the cause, or "" when everything was written.
+QString RegisterFileTypes(TFileTypes types);
 // The same for another program file (the tests' way to vary the path).
-void RegisterFileTypes(TFileTypes types, const QString &programFile);
+QString RegisterFileTypes(TFileTypes types, const QString &programFile);
 
 // Name of the program's desktop entry, and where the user's copy of it and
 // the user's mimeapps.list live.

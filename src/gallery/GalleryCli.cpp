@@ -483,6 +483,10 @@ public:
         Rejected = true;
         PrintError(text);
     }
+    void InformationWithDetail(const QString &text, const QString &detail) override
+    {
+        Information(text + QStringLiteral("\n") + detail);
+    }
     // The only question is whether to make a missing destination: yes.
     bool Confirm(const QString &) override { return true; }
     std::unique_ptr<TPublishProgress> StartProgress(const QString &, const QString &) override
@@ -552,6 +556,9 @@ int RunGalleryTool(const QStringList &arguments)
             } catch (const UsageError &e) {
                 PrintError(e.text + QStringLiteral("\nTry 'tamsel-gallery --help'."));
                 status = 2;
+            } catch (const TPhotoError &e) {
+                // Of many photos, the one that failed.
+                PrintError(e.message().contains(e.Photo()) ? e.message() : e.Photo() + QStringLiteral(": ") + e.message());
             }
         },
         PrintError);

@@ -3,6 +3,7 @@
 // Local
 #include "AppError.h"
 #include "AppPaths.h"
+#include "FileIo.h"
 #include "FileLib.h"
 #include "ImageUtils.h"
 #include "JpegCodec.h"
@@ -21,6 +22,7 @@
 
 // Std
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -460,15 +462,19 @@ bool CheckPublishSettings(const TGallerySettings &settings, PublishHost &host)
     if (!QFileInfo(dest).isDir()) {
         if (!host.Confirm(QStringLiteral("The destination folder does not exist. Create?")))
             return false;
-        QDir().mkpath(dest);
-        if (!QFileInfo(dest).isDir()) {
-            host.Information(QStringLiteral("Unable to create the destination folder."));
+        const int error = FileIo::MakePath(dest);
+        if (error || !QFileInfo(dest).isDir()) {
+            host.InformationWithDetail(QStringLiteral("Unable to create the destination folder."),
+                                       QDir::toNativeSeparators(dest) + QStringLiteral(": ")
+                                           + FileIo::ErrorText(error ? error : ENOTDIR));
             return false;
         }
     }
-    // A failure here shows up as a write error later on.
-    QDir().mkpath(dest + QStringLiteral("/thumbs"));
-    QDir().mkpath(dest + QStringLiteral("/images"));
+    for (const QString &folder : {dest + QStringLiteral("/thumbs"), dest + QStringLiteral("/images")}) {
+        if (const int error = FileIo::MakePath(folder))
+            throw AppError(QStringLiteral("Cannot create folder %1: %2")
+                               .arg(QDir::toNativeSeparators(folder), FileIo::ErrorText(error)));
+    }
     return true;
 }
 
@@ -515,7 +521,11 @@ void WritePhotoPage(const TGallerySettings &settings, int index)
 void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth, int maxHeight, int quality)
 {
     QImage bitmap;
-    LoadFittedBitmap(source, bitmap, maxWidth, maxHeight, false);
+    try {
+        LoadFittedBitmap(source, bitmap, maxWidth, maxHeight, false);
+    } catch (const AppError &e) {
+        throw TPhotoError(source, e.message());
+    }
     WriteWholeFile(target, EncodeJpeg(bitmap, quality));
 }
 

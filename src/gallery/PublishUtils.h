@@ -1,5 +1,8 @@
 #pragma once
 
+// Local
+#include "AppError.h"
+
 // Qt
 #include <QByteArray>
 #include <QString>
@@ -79,6 +82,9 @@ public:
     virtual void ShowDestinationSetting() {}
     // Information box with OK.
     virtual void Information(const QString &text) = 0;
+    // The same for a failure of the system, with its detail (the file and
+    // the cause): the dialog shows its text alone, the command-line tool both.
+    virtual void InformationWithDetail(const QString &text, const QString &) { Information(text); }
     // Confirmation box with Yes and Cancel; true only for Yes.
     virtual bool Confirm(const QString &text) = 0;
     // Shows the progress (caption, text line) until the returned object dies.
@@ -87,6 +93,19 @@ public:
     virtual void OpenDocument(const QString &path) = 0;
     // Folder holding the scheme files.
     virtual QString SchemesFolder() const;
+};
+
+// An error about one photo of a run, as its reader words it ("JPEG error
+// #53"): the gallery dialog shows the message alone, the command-line tool
+// names the photo with it.
+class TPhotoError : public AppError
+{
+public:
+    TPhotoError(QString photo, const QString &message) : AppError(message), FPhoto(std::move(photo)) {}
+    const QString &Photo() const noexcept { return FPhoto; }
+
+private:
+    QString FPhoto;
 };
 
 // One whole run. Validation failures are reported through the host and end

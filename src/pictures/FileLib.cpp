@@ -2,6 +2,7 @@
 
 // Local
 #include "AppError.h"
+#include "FileIo.h"
 #include "PictureFormats.h"
 #include "TextUtils.h"
 #include "UserFiles.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 
 // Std
 #include <algorithm>
@@ -81,9 +81,9 @@ void CopyFileData(const QString &source, const QString &destination)
     // The copy goes to a temporary file that replaces the destination only
     // when complete, so a full disk never leaves a half-written file under
     // the real name.
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(destination, out.errorString()));
+    TAtomicFile out(destination);
+    if (const int error = out.open())
+        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(destination, FileIo::ErrorText(error)));
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
@@ -91,11 +91,11 @@ void CopyFileData(const QString &source, const QString &destination)
             throw AppError(QStringLiteral("Cannot read file %1: %2").arg(source, in.errorString()));
         if (n == 0)
             break;
-        if (out.write(buffer.constData(), n) != n)
-            throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, out.errorString()));
+        if (const int error = out.write(buffer.constData(), size_t(n)))
+            throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, FileIo::ErrorText(error)));
     }
-    if (!out.commit())
-        throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, out.errorString()));
+    if (const int error = out.commit())
+        throw AppError(QStringLiteral("Cannot write file %1: %2").arg(destination, FileIo::ErrorText(error)));
 }
 
 bool IsPictureExtension(const QString &fileName)

@@ -4,10 +4,10 @@
 #include "AppError.h"
 #include "Bitmap.h"
 #include "ColourProfile.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QDir>
-#include <QSaveFile>
 
 // Std
 #include <algorithm>
@@ -448,8 +448,7 @@ QByteArray EncodeJpeg(const QImage &bitmap, int quality)
 void SaveJpeg(const QImage &bitmap, const QString &fileName, int quality)
 {
     const QByteArray bytes = EncodeJpeg(bitmap, quality);
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw AppError(QStringLiteral("Cannot create file %1: %2")
-                           .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+    QString reason;
+    if (!WriteFileAtomically(fileName, bytes, &reason))
+        throw AppError(QStringLiteral("Cannot create file %1: %2").arg(QDir::toNativeSeparators(fileName), reason));
 }

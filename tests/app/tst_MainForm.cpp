@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "CopyForm.h"
 #include "FakePrompts.h"
+#include "FaultSweep.h"
 #include "FileLib.h"
 #include "JpegCodec.h"
 #include "MainForm.h"
@@ -167,6 +168,8 @@ private slots:
     void moveToNewFolder();
     void copyKeepsTheList();
     void dialogsOpenFromTheirCommands();
+    void associationFailureShowsInStatusBar();
+    void saveAtCloseSurvivesEveryFault();
     void namesShownAsWritten_data();
     void namesShownAsWritten();
     void searchButtonOffersTheWords();
@@ -957,6 +960,77 @@ void tst_MainForm::dialogsOpenFromTheirCommands()
              QString("Creation of Web Gallery"));
     QCOMPARE(listed, (QStringList{pic(folder, 0), pic(folder, 1), pic(folder, 2)}));
     QCOMPARE(w.form.FPicList->Count(), 3);
+}
+
+void tst_MainForm::associationFailureShowsInStatusBar()
+{
+    Window w;
+    const QString applications = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                 + "/applications";
+    QDir(applications).removeRecursively();
+    WriteFile(applications, "not a folder");
+    answerDialog<TfrmSettings>([&] { w.form.acnSettings->trigger(); }, [](TfrmSettings *d) { d->reject(); });
+    const QString shown = w.form.statusBar()->currentMessage();
+    QFile::remove(applications);
+    // No box: the status bar says what and why.
+    QCOMPARE(shown, "Cannot create folder " + applications + ": Not a directory");
+}
+
+// Closing the window stores its placement, the last folder and the folder
+// history, each in one change of the store: whatever write fails, the error
+// box names the store and the cause, and each change is there whole or not
+// at all.
+void tst_MainForm::saveAtCloseSurvivesEveryFault()
+{
+    QTemporaryDir dir;
+    // A store in memory, where there is a memory file system: a hundred runs
+    // of flushes.
+    QTemporaryDir config(QStringLiteral("/dev/shm/tamsel-config-XXXXXX"));
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldConfig); });
+    if (config.isValid())
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString a = makeFolder(dir, 1, "a");
+    const QString b = makeFolder(dir, 1, "b");
+    const auto openAndClose = [](const QString &folder, const QRect &bounds) {
+        FakePrompts prompts;
+        {
+            Window w({folder});
+            w.form.setGeometry(bounds);
+            QCoreApplication::processEvents();
+            w.form.close();
+        }
+        QStringList errors;
+        for (const FakePrompts::Message &m : std::as_const(prompts.messages)) {
+            if (m.icon == QMessageBox::Critical)
+                errors << m.text;
+        }
+        return errors;
+    };
+    FaultSweep sweep;
+    sweep.folders = {QFileInfo(RegStoreFile()).absolutePath()};
+    sweep.names = {RegStoreFile()};
+    sweep.prepare = [&] {
+        removeStore();
+        openAndClose(a, QRect(100, 100, 400, 300));
+    };
+    sweep.run = [&] { return openAndClose(b, QRect(150, 120, 520, 410)); };
+    // The store after the first changes alone: each later one failed.
+    sweep.prepare();
+    FileFaults::Arm();
+    sweep.run();
+    const int changes = FileFaults::Count(FileCall::Rename);
+    FileFaults::Disarm();
+    QVERIFY(changes >= 2);
+    for (int k = 2; k <= changes; ++k) {
+        sweep.partials << [&, k] {
+            FileFaults::Arm(FileCall::Rename, k, EIO);
+            sweep.run();
+            FileFaults::Disarm();
+        };
+    }
+    const int points = RunFaultSweep(sweep);
+    qInfo("%d fault points", points);
 }
 
 void tst_MainForm::namesShownAsWritten_data()

@@ -309,10 +309,12 @@ void tst_RegLib::storeThatCannotBeWritten()
     // A plain file where the store's folder should be: nothing can be
     // created below it, whoever runs the test.
     WriteFile(FConfig->filePath(QStringLiteral("Brenmark")), "not a folder");
+    // The value first, then the folder and the cause.
+    const QString cause = QStringLiteral(": Cannot create folder %1: Not a directory").arg(FConfig->filePath(QStringLiteral("Brenmark")));
     QCOMPARE(AppError_text([] { WriteRegString(kAppKey, QStringLiteral("LastOpenFolder"), QStringLiteral("/a")); }),
-             QStringLiteral("Failed to set data for 'LastOpenFolder'"));
+             QStringLiteral("Failed to set data for 'LastOpenFolder'") + cause);
     QCOMPARE(AppError_text([] { SaveStringList(kLastDestFoldersKey, {QStringLiteral("/a")}, 20); }),
-             QStringLiteral("Failed to set data for '0'"));
+             QStringLiteral("Failed to set data for '0'") + cause);
     QCOMPARE(ReadRegString(kAppKey, QStringLiteral("LastOpenFolder")), QString());
     QWidget form;
     form.setGeometry(244, 103, 414, 384);

@@ -315,7 +315,8 @@ void tst_CopyForm::shellCopyFile_data()
     QTest::newRow("missing, yes") << "new/deep/er" << QMessageBox::Yes << "new/deep/er" + create << "" << "" << true;
     QTest::newRow("missing, cancel") << "new" << QMessageBox::Cancel << "new" + create << "" << "" << false;
     QTest::newRow("cannot be created") << "src/pic.jpg/sub" << QMessageBox::Yes << "src/pic.jpg/sub" + create
-                                       << "Unable to create the destination folder." << "" << false;
+                                       << "Unable to create the destination folder.\nsrc/pic.jpg/sub: Not a directory"
+                                       << "" << false;
     QTest::newRow("empty, yes") << "" << QMessageBox::Yes << create << "" << "Unable to create directory" << false;
     QTest::newRow("empty, cancel") << "" << QMessageBox::Cancel << create << "" << "" << false;
 }
@@ -344,7 +345,7 @@ void tst_CopyForm::shellCopyFile()
     if (!question.isEmpty())
         expected << (dest.isEmpty() ? question : root + question);
     if (!warning.isEmpty())
-        expected << warning;
+        expected << (warning.contains(u'\n') ? warning.replace(u'\n', u'\n' + root) : warning);
     QCOMPARE(prompts.messageTexts(), expected);
     if (!question.isEmpty()) {
         QCOMPARE(prompts.messages.first().caption, QStringLiteral("Confirm"));

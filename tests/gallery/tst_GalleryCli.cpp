@@ -61,6 +61,7 @@ private slots:
     void modeThumbs();
     void pagesOption_data();
     void pagesOption();
+    void errorExitsWithOne_data();
     void errorExitsWithOne();
     void progressLineOnTerminal();
     void ctrlCFinishesPhotosInProgress_data();
@@ -215,7 +216,7 @@ void tst_GalleryCli::validationMessages_data()
         << QStringList{"--dest", "web", "PHOTO"}
         << "The destination folder is invalid.\nPlease specify the full path to destination folder.";
     QTest::newRow("cannot be made") << QStringList{"--dest", "PHOTO/web", "PHOTO"}
-                                    << "Unable to create the destination folder.";
+                                    << "Unable to create the destination folder.\nPHOTO/web: Not a directory";
 }
 
 void tst_GalleryCli::validationMessages()
@@ -223,6 +224,7 @@ void tst_GalleryCli::validationMessages()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
     arguments.replaceInStrings(QStringLiteral("PHOTO"), FJpeg);
+    message.replace(QStringLiteral("PHOTO"), FJpeg);
     const ToolRun run = Run(arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
@@ -319,12 +321,21 @@ void tst_GalleryCli::pagesOption()
         QVERIFY2(ReadAll(FDest + QLatin1String(page)).startsWith(start), page);
 }
 
+void tst_GalleryCli::errorExitsWithOne_data()
+{
+    QTest::addColumn<QString>("jobs");
+    QTest::newRow("one job") << "1";
+    QTest::newRow("two jobs") << "2";
+}
+
+// Of many photos, the message names the one that could not be read.
 void tst_GalleryCli::errorExitsWithOne()
 {
+    QFETCH(QString, jobs);
     const QString bad = AddCopy("bad.jpg", CorpusDir() + "/jpeg/derived/random-bytes.jpg");
-    const ToolRun run = Run({"--dest", FDest, FJpeg, bad});
+    const ToolRun run = Run({"--dest", FDest, "-j", jobs, FJpeg, bad});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.err.startsWith("tamsel-gallery: "));
+    QVERIFY2(run.err.startsWith("tamsel-gallery: " + bad + ": ") && run.err.count(u'\n') == 1, qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QVERIFY(QFileInfo::exists(FDest + "/1.html"));
     QVERIFY(!QFileInfo::exists(FDest + "/2.html"));
