@@ -279,9 +279,17 @@ void TPicList::paintEvent(QPaintEvent *)
             return;
         const QRectF target((source.topLeft() - FCentre) * FZoom / ratio + half / ratio,
                             source.size() * FZoom / ratio);
-        // Shrunk pictures are smoothed; enlarged ones show their pixels.
+        // Shrunk pictures are smoothed, from the halved copy nearest above
+        // the scale (fewer pixels to read, and no pixel skipped); enlarged
+        // ones show their pixels.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, FZoom < 1);
-        painter.drawImage(target, FFull, source);
+        int level = 0;
+        while (FZoom * (2 << level) <= 1.0001)
+            ++level;
+        const QImage &image = Reduced(level);
+        const double shrink = double(image.width()) / FFull.width();
+        painter.drawImage(target, image,
+                          QRectF(source.topLeft() * shrink, source.size() * shrink).intersected(QRectF(image.rect())));
         return;
     }
     // The 32-bit copy; the bitmap itself if there was no memory for one.
@@ -378,11 +386,26 @@ constexpr double kZoomSteps[] = {1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4, 
 
 } // namespace
 
+const QImage &TPicList::Reduced(int level)
+{
+    // Each made once per picture and turn, from the one above it.
+    while (int(FReduced.size()) < level) {
+        const QImage &above = FReduced.empty() ? FFull : FReduced.back();
+        if (above.width() < 2 || above.height() < 2)
+            break;
+        FReduced.push_back(above.scaled(above.width() / 2, above.height() / 2, Qt::IgnoreAspectRatio,
+                                        Qt::SmoothTransformation));
+    }
+    level = std::min(level, int(FReduced.size()));
+    return level == 0 ? FFull : FReduced[size_t(level - 1)];
+}
+
 void TPicList::ResetView()
 {
     FZoom = 0;
     FTurns = 0;
     FFull = QImage();
+    FReduced.clear();
     FDragFrom.reset();
     unsetCursor();
 }
@@ -509,6 +532,7 @@ void TPicList::TurnRight()
     FTurns = (FTurns + 1) % 4;
     if (!FFull.isNull()) {
         FFull = FFull.transformed(QTransform().rotate(90));
+        FReduced.clear();
         FCentre = QPointF(FFull.width() - FCentre.y(), FCentre.x());
     }
     if (FZoom > 0) {
@@ -526,6 +550,7 @@ void TPicList::TurnLeft()
     FTurns = (FTurns + 3) % 4;
     if (!FFull.isNull()) {
         FFull = FFull.transformed(QTransform().rotate(-90));
+        FReduced.clear();
         FCentre = QPointF(FCentre.y(), FFull.height() - FCentre.x());
     }
     if (FZoom > 0) {

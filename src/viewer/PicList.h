@@ -11,6 +11,7 @@
 // Std
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The viewer's picture area: the picture files of one folder in sorted
 // order, the current one shown shrunk to fit and centred on black. Every
@@ -107,6 +108,8 @@ private:
     double FitFactor() const;
     void ClampCentre();
     void ZoomChanged();
+    // The full-size picture halved level times (level 0: itself).
+    const QImage &Reduced(int level);
     // The current picture's request for the area as it is now.
     TShowRequest Request(int index) const;
     // Once the program is idle after a picture is shown: asks for the next
@@ -132,6 +135,7 @@ private:
     double FZoom = 0;           // 0: Fit
     int FTurns = 0;             // quarter turns clockwise, 0 to 3
     QImage FFull;               // the full-size picture, turned, for zoomed views
+    std::vector<QImage> FReduced;   // FFull halved once, twice, ...
     QPointF FCentre;
     QString FFitScale;          // the scale text of the fitted view
     QSize FFitBox;              // the box and turns the fitted bitmap was made for
