@@ -27,6 +27,7 @@
 // Qt
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -304,6 +305,21 @@ void TfrmMain::CreateActions()
     // The picture area narrows and widens with the panel; its resize fits
     // the picture again.
     connect(acnDetails, &QAction::toggled, FDetails, &QWidget::setVisible);
+    // Looking closer and turning the view.
+    const auto viewAction = [this](QAction *&action, const char *text, const char *name,
+                                   const std::function<void()> &run) {
+        action = new QAction(QString::fromLatin1(text), this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, [run] { RunGuarded(run); });
+    };
+    viewAction(acnZoomIn, "Zoom In", "acnZoomIn", [this] { FPicList->ZoomIn(PointerOverPicture()); });
+    viewAction(acnZoomOut, "Zoom Out", "acnZoomOut", [this] { FPicList->ZoomOut(PointerOverPicture()); });
+    viewAction(acnActualSize, "Actual Size", "acnActualSize", [this] { FPicList->ActualSize(); });
+    viewAction(acnFit, "Fit", "acnFit", [this] { FPicList->FitToArea(); });
+    viewAction(acnTurnLeft, "Turn Left", "acnTurnLeft", [this] { FPicList->TurnLeft(); });
+    viewAction(acnTurnRight, "Turn Right", "acnTurnRight", [this] { FPicList->TurnRight(); });
 
     // The toolbar's commands fall back on their drawn pictures. The naming
     // has no gallery or web-publishing name; sending is the nearest. Moving
@@ -365,6 +381,14 @@ void TfrmMain::CreateMenus()
     view->addAction(acnLast);
     view->addSeparator();
     view->addAction(acnRefresh);
+    view->addSeparator();
+    view->addAction(acnZoomIn);
+    view->addAction(acnZoomOut);
+    view->addAction(acnActualSize);
+    view->addAction(acnFit);
+    view->addSeparator();
+    view->addAction(acnTurnLeft);
+    view->addAction(acnTurnRight);
     view->addSeparator();
     view->addAction(acnDetails);
 
@@ -484,6 +508,21 @@ void TfrmMain::AssignShortCuts()
     acnNext10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
     acnLast->setShortcut(QKeySequence(Qt::Key_End));
     acnDetails->setShortcut(QKeySequence(Qt::Key_I));
+    // "+" is the shifted "=" on many keyboards; the keypad has its own.
+    acnZoomIn->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    acnZoomOut->setShortcut(QKeySequence(Qt::Key_Minus));
+    acnActualSize->setShortcut(QKeySequence(Qt::Key_1));
+    acnFit->setShortcut(QKeySequence(Qt::Key_0));
+    acnTurnLeft->setShortcut(QKeySequence(Qt::Key_BracketLeft));
+    acnTurnRight->setShortcut(QKeySequence(Qt::Key_BracketRight));
+}
+
+std::optional<QPointF> TfrmMain::PointerOverPicture() const
+{
+    const QPoint at = FPicList->mapFromGlobal(QCursor::pos());
+    if (!FPicList->rect().contains(at))
+        return std::nullopt;
+    return QPointF(at);
 }
 
 void TfrmMain::LoadSettings()
@@ -540,6 +579,8 @@ void TfrmMain::EnableActions()
     const bool hasPicture = FPicList->ItemIndex() != -1;
     for (QAction *action : {acnCopyToClipboard, acnCopyToFolder, acnMoveToFolder, acnDelete,
                             acnPrev, acnNext, acnPrev10, acnNext10, acnFirst, acnLast, acnRefresh})
+        action->setEnabled(hasPicture);
+    for (QAction *action : {acnZoomIn, acnZoomOut, acnActualSize, acnFit, acnTurnLeft, acnTurnRight})
         action->setEnabled(hasPicture);
 }
 

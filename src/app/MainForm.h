@@ -8,6 +8,7 @@
 
 // Std
 #include <array>
+#include <optional>
 
 class QLabel;
 class QMenu;
@@ -82,6 +83,12 @@ public:
     QAction *acnPublishToWeb = nullptr;
     // Beyond the list above: the details panel's switch.
     QAction *acnDetails = nullptr;
+    QAction *acnZoomIn = nullptr;
+    QAction *acnZoomOut = nullptr;
+    QAction *acnActualSize = nullptr;
+    QAction *acnFit = nullptr;
+    QAction *acnTurnLeft = nullptr;
+    QAction *acnTurnRight = nullptr;
     TDetailsPanel *FDetails = nullptr;
 
     // State
@@ -97,6 +104,8 @@ public:
     void EnableActions();
     void UpdateStatus();
     void AssignShortCuts();
+    // Where the pointer is over the picture area, in its coordinates.
+    std::optional<QPointF> PointerOverPicture() const;
     void LoadSettings();
     void SaveSettings();
 

@@ -10,6 +10,8 @@
 
 // Std
 #include <functional>
+#include <optional>
+#include <vector>
 
 // The viewer's picture area: the picture files of one folder in sorted
 // order, the current one shown shrunk to fit and centred on black. Every
@@ -51,6 +53,29 @@ public:
     void RemoveCurrent();
     void UpdateImage();
 
+    // Looking closer and turning. Fit is the view above: the whole picture
+    // shrunk into the area. A zoomed view paints the picture at full size,
+    // read once, at ZoomFactor device pixels a picture pixel, with
+    // ViewCentre (in picture pixels) in the middle of the area. Turns are
+    // quarter turns clockwise of the view only; the file is not touched.
+    // Stepping to another picture returns to Fit, upright.
+    bool IsZoomed() const { return FZoom > 0; }
+    double ZoomFactor() const { return FZoom; }
+    QPointF ViewCentre() const { return FCentre; }
+    int Turns() const { return FTurns; }
+    // The zoom steps keep the picture point under anchor (a point of the
+    // area, in logical pixels) in place; without one, the area's centre.
+    void ZoomIn(std::optional<QPointF> anchor = std::nullopt);
+    void ZoomOut(std::optional<QPointF> anchor = std::nullopt);
+    void ActualSize();
+    void FitToArea();
+    void TurnRight();
+    void TurnLeft();
+    // Moves a zoomed view by device pixels of the screen.
+    void Pan(QPointF deviceDelta);
+    // How many times a picture was read at full size for a zoomed view.
+    int FullReadCount() const { return FFullReadCount; }
+
     // How many times a picture was read for display (tests count decodes),
     // here or ahead of time on the prefetch's worker.
     int LoadCount() const { return FLoadCount; }
@@ -65,11 +90,26 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    // Arrow keys pan a zoomed picture; otherwise they are left to the owner.
+    void keyPressEvent(QKeyEvent *event) override;
     // Wheel turns are left to the owner window.
     void wheelEvent(QWheelEvent *event) override;
 
 private:
     void MoveTo(int index);
+    // Back to Fit and upright, dropping the full-size picture.
+    void ResetView();
+    // The full-size picture, upright and turned, read once per picture.
+    void LoadFullPicture();
+    void SetZoom(double zoom, std::optional<QPointF> anchor);
+    // The scale at which the whole picture fits the area (never above 1).
+    double FitFactor() const;
+    void ClampCentre();
+    void ZoomChanged();
+    // The full-size picture halved level times (level 0: itself).
+    const QImage &Reduced(int level);
     // The current picture's request for the area as it is now.
     TShowRequest Request(int index) const;
     // Once the program is idle after a picture is shown: asks for the next
@@ -92,6 +132,16 @@ private:
     int FDirection = 1;
     bool FPrefetchPending = false;
     TPicturePrefetch FPrefetch;
+    double FZoom = 0;           // 0: Fit
+    int FTurns = 0;             // quarter turns clockwise, 0 to 3
+    QImage FFull;               // the full-size picture, turned, for zoomed views
+    std::vector<QImage> FReduced;   // FFull halved once, twice, ...
+    QPointF FCentre;
+    QString FFitScale;          // the scale text of the fitted view
+    QSize FFitBox;              // the box and turns the fitted bitmap was made for
+    int FFitTurns = 0;
+    std::optional<QPointF> FDragFrom;
+    int FFullReadCount = 0;
 };
 
 // A length in logical pixels as whole device pixels at a device pixel ratio

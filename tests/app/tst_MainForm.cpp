@@ -175,6 +175,7 @@ private slots:
     void searchButtonOffersTheWords();
     void missingWordFileIsReportedAtStart();
     void detailsPanelFollowsThePicture();
+    void zoomPanAndTurn();
 };
 
 void tst_MainForm::initTestCase()
@@ -220,7 +221,9 @@ void tst_MainForm::menusAsDesigned_data()
                           << QStringList{"Copy To Clipboard", "-", "Copy To Folder...", "Move To Folder...", "-", "Delete"};
     QTest::newRow("View") << 2 << "View"
                           << QStringList{"Full Screen", "-", "Next Image", "Prev Image", "Prev 10", "Next 10",
-                                         "First Image", "Last Image", "-", "Refresh", "-", "Details"};
+                                         "First Image", "Last Image", "-", "Refresh", "-", "Zoom In",
+                                         "Zoom Out", "Actual Size", "Fit", "-", "Turn Left", "Turn Right", "-",
+                                         "Details"};
     QTest::newRow("Tools") << 3 << "Tools" << QStringList{"Create HTML Gallery"};
     QTest::newRow("Help") << 4 << "Help" << QStringList{"About..."};
 }
@@ -1179,6 +1182,124 @@ void tst_MainForm::detailsPanelFollowsThePicture()
     QTest::keyClick(&w.form, Qt::Key_I);
     QVERIFY(!panel->isVisible());
     QTRY_COMPARE(w.form.FPicList->width(), fullWidth);
+}
+
+namespace {
+
+// 800 x 600 in four flat quadrants: red, green / blue, white.
+const QRgb kQuadrants[2][2] = {{qRgb(255, 0, 0), qRgb(0, 255, 0)}, {qRgb(0, 0, 255), qRgb(255, 255, 255)}};
+
+void writeQuadrants(const QString &path)
+{
+    QImage image(800, 600, QImage::Format_RGB32);
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            image.setPixel(x, y, kQuadrants[y >= 300][x >= 400]);
+    QVERIFY(image.save(path, "BMP"));
+}
+
+// The colour the picture area shows at an offset from its centre.
+QRgb shownAt(TPicList *list, int dx, int dy)
+{
+    const QImage shot = list->grab().toImage();
+    return shot.pixel(list->width() / 2 + dx, list->height() / 2 + dy) & 0xFFFFFF;
+}
+
+QRgb rgb(QRgb c) { return c & 0xFFFFFF; }
+
+// Within a few levels per channel: shrinking blends the edge pixels a little.
+bool near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 8 && std::abs(qGreen(a) - qGreen(b)) <= 8 && std::abs(qBlue(a) - qBlue(b)) <= 8;
+}
+
+} // namespace
+
+void tst_MainForm::zoomPanAndTurn()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 1);
+    writeQuadrants(folder + QStringLiteral("/a.bmp"));
+    Window w({folder + QStringLiteral("/a.bmp")});
+    TPicList *list = w.form.FPicList;
+    const QString fitScale = w.form.PanelText(4);
+    const int loads = list->LoadCount();
+    QVERIFY(!list->IsZoomed());
+
+    // Arrow keys do nothing to a fitted picture.
+    QTest::keyClick(list, Qt::Key_Right);
+    QCOMPARE(list->ItemIndex(), 0);
+
+    // Actual size: the picture's centre in the middle, one pixel a pixel.
+    QTest::keyClick(&w.form, Qt::Key_1);
+    QCOMPARE(list->ZoomFactor(), 1.0);
+    QCOMPARE(list->ViewCentre(), QPointF(400, 300));
+    QCOMPARE(w.form.PanelText(4), QString("100%"));
+    QCOMPARE(shownAt(list, -20, -20), rgb(kQuadrants[0][0]));
+    QCOMPARE(shownAt(list, 20, 20), rgb(kQuadrants[1][1]));
+
+    // An arrow pans an eighth of the area; dragging moves the picture with
+    // the pointer.
+    QTest::keyClick(list, Qt::Key_Right);
+    QCOMPARE(list->ViewCentre(), QPointF(400 + list->width() / 8.0, 300));
+    QCOMPARE(shownAt(list, -20, -20), rgb(kQuadrants[0][1]));
+    const QPoint middle = list->rect().center();
+    QTest::mousePress(list, Qt::LeftButton, {}, middle);
+    QMouseEvent move(QEvent::MouseMove, middle + QPoint(0, 100), list->mapToGlobal(middle + QPoint(0, 100)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &move);
+    QTest::mouseRelease(list, Qt::LeftButton, {}, middle + QPoint(0, 100));
+    QCOMPARE(list->ViewCentre().y(), 200.0);
+    QCOMPARE(shownAt(list, -20, 80), rgb(kQuadrants[0][1]));
+
+    // Zooming keeps the point under the pointer in place.
+    const QPointF anchor(list->width() / 2.0 + 60, list->height() / 2.0 - 40);
+    const auto pictureAt = [list](QPointF p) {
+        const QPointF half(list->width() / 2.0, list->height() / 2.0);
+        return list->ViewCentre() + (p - half) / list->ZoomFactor();
+    };
+    const QPointF before = pictureAt(anchor);
+    list->ZoomIn(anchor);
+    QCOMPARE(list->ZoomFactor(), 1.5);
+    QCOMPARE(pictureAt(anchor), before);
+    QCOMPARE(w.form.PanelText(4), QString("150%"));
+    QTest::keyClick(&w.form, Qt::Key_Minus);
+    QCOMPARE(list->ZoomFactor(), 1.0);
+    // Out of the zoom steps below the fitted scale lies only Fit.
+    while (list->IsZoomed())
+        QTest::keyClick(&w.form, Qt::Key_Minus);
+    QCOMPARE(w.form.PanelText(4), fitScale);
+    QTest::keyClick(&w.form, Qt::Key_Plus);
+    QVERIFY(list->ZoomFactor() > 0 && list->ZoomFactor() < 1);
+    QTest::keyClick(&w.form, Qt::Key_0);
+    QVERIFY(!list->IsZoomed());
+    // The full-size picture was read once; the fitted one is shown again
+    // without reading.
+    QCOMPARE(list->FullReadCount(), 1);
+    QCOMPARE(list->LoadCount(), loads);
+
+    // A quarter turn right puts the blue bottom-left quadrant at the top left.
+    QTest::keyClick(&w.form, Qt::Key_BracketRight);
+    QCOMPARE(list->Turns(), 1);
+    const QImage &turned = list->DisplayBitmap();
+    QVERIFY(turned.height() > turned.width());
+    QVERIFY(near(turned.pixel(2, 2), kQuadrants[1][0]));
+    QVERIFY(near(turned.pixel(turned.width() - 3, 2), kQuadrants[0][0]));
+    QTest::keyClick(&w.form, Qt::Key_BracketLeft);
+    QTest::keyClick(&w.form, Qt::Key_BracketLeft);
+    QCOMPARE(list->Turns(), 3);
+    QVERIFY(near(list->DisplayBitmap().pixel(2, 2), kQuadrants[0][1]));
+    // Turned and zoomed: the full-size picture turns with the view.
+    QTest::keyClick(&w.form, Qt::Key_1);
+    QCOMPARE(list->ViewCentre(), QPointF(300, 400));
+    QCOMPARE(shownAt(list, -20, -20), rgb(kQuadrants[0][1]));
+    QCOMPARE(shownAt(list, 20, 20), rgb(kQuadrants[1][0]));
+
+    // Stepping to another picture comes back to Fit, upright.
+    QTest::keyClick(&w.form, Qt::Key_PageDown);
+    QCOMPARE(list->ItemIndex(), 1);
+    QVERIFY(!list->IsZoomed());
+    QCOMPARE(list->Turns(), 0);
 }
 
 #include "tst_MainForm.moc"
