@@ -320,6 +320,7 @@ void TfrmMain::CreateActions()
     viewAction(acnFit, "Fit", "acnFit", [this] { FPicList->FitToArea(); });
     viewAction(acnTurnLeft, "Turn Left", "acnTurnLeft", [this] { FPicList->TurnLeft(); });
     viewAction(acnTurnRight, "Turn Right", "acnTurnRight", [this] { FPicList->TurnRight(); });
+    viewAction(acnSaveTurned, "Save Turned Photo", "acnSaveTurned", [this] { FPicList->SaveTurnedPhoto(); });
 
     // The toolbar's commands fall back on their drawn pictures. The naming
     // has no gallery or web-publishing name; sending is the nearest. Moving
@@ -389,6 +390,7 @@ void TfrmMain::CreateMenus()
     view->addSeparator();
     view->addAction(acnTurnLeft);
     view->addAction(acnTurnRight);
+    view->addAction(acnSaveTurned);
     view->addSeparator();
     view->addAction(acnDetails);
 
@@ -515,6 +517,7 @@ void TfrmMain::AssignShortCuts()
     acnFit->setShortcut(QKeySequence(Qt::Key_0));
     acnTurnLeft->setShortcut(QKeySequence(Qt::Key_BracketLeft));
     acnTurnRight->setShortcut(QKeySequence(Qt::Key_BracketRight));
+    acnSaveTurned->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
 }
 
 std::optional<QPointF> TfrmMain::PointerOverPicture() const
@@ -582,6 +585,7 @@ void TfrmMain::EnableActions()
         action->setEnabled(hasPicture);
     for (QAction *action : {acnZoomIn, acnZoomOut, acnActualSize, acnFit, acnTurnLeft, acnTurnRight})
         action->setEnabled(hasPicture);
+    acnSaveTurned->setEnabled(FPicList->CanSaveTurn());
 }
 
 void TfrmMain::UpdateStatus()

@@ -89,6 +89,7 @@ public:
     QAction *acnFit = nullptr;
     QAction *acnTurnLeft = nullptr;
     QAction *acnTurnRight = nullptr;
+    QAction *acnSaveTurned = nullptr;
     TDetailsPanel *FDetails = nullptr;
 
     // State

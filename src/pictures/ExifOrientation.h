@@ -30,3 +30,16 @@ bool OrientationSwapsSides(int orientation);
 // gives the picture itself. Pixels are moved, never blended, so the result
 // holds exactly the bytes of the input.
 QImage OrientedImage(const QImage &image, int orientation);
+
+// The orientation that stands a photo upright and then turns it by
+// quarterTurns quarter turns clockwise (negative: counter-clockwise), for a
+// photo whose tag is orientation now.
+int TurnedOrientation(int orientation, int quarterTurns);
+
+// The JPEG file's bytes with orientation in its EXIF block, every other byte
+// of the file kept. A tag already there is changed in place; a block without
+// one gets its first directory, with the tag added, copied to the block's
+// end (every other offset in the block stays right); a file without a block
+// gets a small one after its JFIF header. Throws AppError when the file is
+// not a JPEG file, the block is damaged or there is no room left in it.
+QByteArray JpegWithOrientation(const QByteArray &jpeg, int orientation);

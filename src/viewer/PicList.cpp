@@ -2,8 +2,11 @@
 
 // Local
 #include "AppError.h"
+#include "ExifOrientation.h"
 #include "FileLib.h"
+#include "PictureFormats.h"
 #include "PictureLoader.h"
+#include "UserFiles.h"
 
 // Qt
 #include <QApplication>
@@ -557,6 +560,33 @@ void TPicList::TurnLeft()
         ZoomChanged();
         return;
     }
+    UpdateImage();
+}
+
+bool TPicList::CanSaveTurn() const
+{
+    return FItemIndex != -1 && FTurns != 0 && TurnByOrientation()
+           && DecoderForExtension(PictureExtension(FFiles.at(FItemIndex))) == PictureDecoder::Jpeg;
+}
+
+void TPicList::SaveTurnedPhoto()
+{
+    if (!CanSaveTurn())
+        return;
+    const QString file = FFiles.at(FItemIndex);
+    const QByteArray jpeg = ReadPictureFile(file);
+    QByteArray turned;
+    try {
+        turned = JpegWithOrientation(jpeg, TurnedOrientation(JpegOrientation(jpeg), FTurns));
+    } catch (const AppError &e) {
+        throw AppError(QStringLiteral("Cannot save the turned photo %1: %2").arg(file, e.message()));
+    }
+    QString reason;
+    if (!WriteFileAtomically(file, turned, &reason))
+        throw AppError(QStringLiteral("Cannot write file %1: %2").arg(file, reason));
+    // The file is upright now as it stands: show it as any other.
+    FPrefetch.Drop(file);
+    ResetView();
     UpdateImage();
 }
 

@@ -71,6 +71,14 @@ public:
     void FitToArea();
     void TurnRight();
     void TurnLeft();
+    // Whether the turn can be written into the file: a turned JPEG photo,
+    // shown by its orientation tag.
+    bool CanSaveTurn() const;
+    // Writes the view's turn into the photo's orientation tag (no pixel is
+    // decoded again: the file keeps its picture data and every other field),
+    // through a temporary file that replaces it whole, then shows it afresh
+    // upright. Throws AppError naming the file and the cause.
+    void SaveTurnedPhoto();
     // Moves a zoomed view by device pixels of the screen.
     void Pan(QPointF deviceDelta);
     // How many times a picture was read at full size for a zoomed view.

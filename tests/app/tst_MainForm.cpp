@@ -3,6 +3,7 @@
 #include "AdvButton.h"
 #include "AppError.h"
 #include "CopyForm.h"
+#include "ExifOrientation.h"
 #include "FakePrompts.h"
 #include "FaultSweep.h"
 #include "FileLib.h"
@@ -176,6 +177,7 @@ private slots:
     void missingWordFileIsReportedAtStart();
     void detailsPanelFollowsThePicture();
     void zoomPanAndTurn();
+    void saveTurnedPhoto();
 };
 
 void tst_MainForm::initTestCase()
@@ -222,7 +224,8 @@ void tst_MainForm::menusAsDesigned_data()
     QTest::newRow("View") << 2 << "View"
                           << QStringList{"Full Screen", "-", "Next Image", "Prev Image", "Prev 10", "Next 10",
                                          "First Image", "Last Image", "-", "Refresh", "-", "Zoom In",
-                                         "Zoom Out", "Actual Size", "Fit", "-", "Turn Left", "Turn Right", "-",
+                                         "Zoom Out", "Actual Size", "Fit", "-", "Turn Left", "Turn Right",
+                                         "Save Turned Photo", "-",
                                          "Details"};
     QTest::newRow("Tools") << 3 << "Tools" << QStringList{"Create HTML Gallery"};
     QTest::newRow("Help") << 4 << "Help" << QStringList{"About..."};
@@ -1300,6 +1303,43 @@ void tst_MainForm::zoomPanAndTurn()
     QCOMPARE(list->ItemIndex(), 1);
     QVERIFY(!list->IsZoomed());
     QCOMPARE(list->Turns(), 0);
+}
+
+void tst_MainForm::saveTurnedPhoto()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 1);
+    writeQuadrants(folder + QStringLiteral("/a.bmp"));
+    const QString photo = folder + QStringLiteral("/b.jpg");
+    QVERIFY(QImage(folder + QStringLiteral("/a.bmp")).save(photo, "JPG", 95));
+    const QByteArray before = ReadAll(photo);
+    Window w({folder + QStringLiteral("/a.bmp")});
+    TPicList *list = w.form.FPicList;
+
+    // A bitmap turns in the view only.
+    QTest::keyClick(&w.form, Qt::Key_BracketRight);
+    QCOMPARE(list->Turns(), 1);
+    QVERIFY(!w.form.acnSaveTurned->isEnabled());
+
+    QTest::keyClick(&w.form, Qt::Key_PageDown);
+    QCOMPARE(list->FileNames(list->ItemIndex()), photo);
+    QVERIFY(!w.form.acnSaveTurned->isEnabled());
+    QTest::keyClick(&w.form, Qt::Key_BracketRight);
+    QVERIFY(w.form.acnSaveTurned->isEnabled());
+    QTest::keySequence(&w.form, QKeySequence(Qt::CTRL | Qt::Key_S));
+
+    // The photo now stands turned by its tag: the picture data is the same,
+    // and the view shows it upright again, turned as before.
+    const QByteArray after = ReadAll(photo);
+    QCOMPARE(JpegOrientation(after), 6);
+    QCOMPARE(JpegDecoder(after).Decode(1, false), JpegDecoder(before).Decode(1, false));
+    QCOMPARE(list->Turns(), 0);
+    QVERIFY(!w.form.acnSaveTurned->isEnabled());
+    const QImage &shown = list->DisplayBitmap();
+    QVERIFY(shown.height() > shown.width());
+    QVERIFY(near(shown.pixel(3, 3), kQuadrants[1][0]));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"a.bmp", "b.jpg", "p00.bmp"}));
+    QVERIFY(FUnexpected.messages.isEmpty());
 }
 
 #include "tst_MainForm.moc"

@@ -1,4 +1,6 @@
 // Local
+#include "AppError.h"
+#include "ExifDetails.h"
 #include "ExifOrientation.h"
 #include "JpegCodec.h"
 #include "TestFiles.h"
@@ -41,6 +43,9 @@ private slots:
     void hostileBlocks();
     void turnedPhotosStandUpright();
     void pixelsMoveExactly();
+    void turnsCompose();
+    void orientationWritten_data();
+    void orientationWritten();
 };
 
 void tst_ExifOrientation::initTestCase()
@@ -156,6 +161,64 @@ void tst_ExifOrientation::pixelsMoveExactly()
             for (int x = 0; x < rows[y].size(); ++x)
                 QCOMPARE(turned.pixel(x, y), stored.pixel(rows[y][x]));
         }
+    }
+}
+
+void tst_ExifOrientation::turnsCompose()
+{
+    // Turning the upright view a quarter right is what tag 6 asks of a
+    // stored picture; two quarters, tag 3; a quarter left, tag 8.
+    QCOMPARE(TurnedOrientation(1, 1), 6);
+    QCOMPARE(TurnedOrientation(1, 2), 3);
+    QCOMPARE(TurnedOrientation(1, -1), 8);
+    QCOMPARE(TurnedOrientation(6, 1), 3);
+    QCOMPARE(TurnedOrientation(6, -1), 1);
+    QCOMPARE(TurnedOrientation(3, 2), 1);
+    for (int o = 1; o <= 8; ++o) {
+        QCOMPARE(TurnedOrientation(o, 4), o);
+        QCOMPARE(TurnedOrientation(TurnedOrientation(o, 1), -1), o);
+        // A mirrored photo stays mirrored, an unmirrored one unmirrored.
+        const auto mirrored = [](int t) { return t == 2 || t == 4 || t == 5 || t == 7; };
+        QCOMPARE(mirrored(TurnedOrientation(o, 1)), mirrored(o));
+    }
+}
+
+void tst_ExifOrientation::orientationWritten_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("growth");   // bytes the file grows by; -1: refused
+    QTest::newRow("tag changed in place") << "hopper_orientation_6.jpg" << 0;
+    QTest::newRow("block without the tag") << "invalid-exif-without-x-resolution.jpg" << 102;
+    QTest::newRow("camera block without the tag") << "sugarshack_bad_mpo_header.jpg" << 126;
+    QTest::newRow("odd-sized block") << "multiple_exif.jpg" << 31;
+    QTest::newRow("no block, after the JFIF header") << "hopper.jpg" << 36;
+    QTest::newRow("damaged block") << "hopper_bad_exif.jpg" << -1;
+    QTest::newRow("block too short for its directory") << "truncated_exif_dpi.jpg" << -1;
+}
+
+void tst_ExifOrientation::orientationWritten()
+{
+    QFETCH(QString, file);
+    QFETCH(int, growth);
+    const QByteArray jpeg = ReadAll(Pillow(file));
+    if (growth < 0) {
+        QVERIFY_THROWS_EXCEPTION(AppError, JpegWithOrientation(jpeg, 3));
+        return;
+    }
+    const auto lines = ExifDetailLines(ReadJpegExifDetails(jpeg));
+    const QImage stored = JpegDecoder(jpeg).Decode(8, true);
+    for (int o = 1; o <= 8; ++o) {
+        const QByteArray out = JpegWithOrientation(jpeg, o);
+        QCOMPARE(JpegOrientation(out), o);
+        QCOMPARE(out.size(), jpeg.size() + growth);
+        // The picture data and every other field are as they were.
+        QCOMPARE(JpegDecoder(out).Decode(8, true), stored);
+        QCOMPARE(ExifDetailLines(ReadJpegExifDetails(out)), lines);
+        QCOMPARE(out.left(4), jpeg.left(4));
+        // Written once, the tag is there to be changed in place.
+        const QByteArray again = JpegWithOrientation(out, TurnedOrientation(o, 1));
+        QCOMPARE(again.size(), out.size());
+        QCOMPARE(JpegOrientation(again), TurnedOrientation(o, 1));
     }
 }
 
