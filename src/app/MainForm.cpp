@@ -19,6 +19,7 @@
 #include "RegLib.h"
 #include "SettingsForm.h"
 #include "ShellOps.h"
+#include "SlideShow.h"
 #include "TamselConfig.h"
 
 // Std
@@ -321,6 +322,14 @@ void TfrmMain::CreateActions()
     viewAction(acnTurnLeft, "Turn Left", "acnTurnLeft", [this] { FPicList->TurnLeft(); });
     viewAction(acnTurnRight, "Turn Right", "acnTurnRight", [this] { FPicList->TurnRight(); });
     viewAction(acnSaveTurned, "Save Turned Photo", "acnSaveTurned", [this] { FPicList->SaveTurnedPhoto(); });
+    viewAction(acnSlideShow, "Slide Show", "acnSlideShow", [this] { StartSlideShow(); });
+    FSlideShow = new TSlideShow(FPicList, this);
+    // A show that went full screen by itself leaves it again when it stops.
+    FSlideShow->OnStop = [this] {
+        if (FSlideFullScreen && IsFullScreenMode())
+            RunGuarded([this] { acnFullScreenExecute(); });
+        FSlideFullScreen = false;
+    };
 
     // The toolbar's commands fall back on their drawn pictures. The naming
     // has no gallery or web-publishing name; sending is the nearest. Moving
@@ -392,6 +401,7 @@ void TfrmMain::CreateMenus()
     view->addAction(acnTurnRight);
     view->addAction(acnSaveTurned);
     view->addSeparator();
+    view->addAction(acnSlideShow);
     view->addAction(acnDetails);
 
     QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
@@ -518,6 +528,17 @@ void TfrmMain::AssignShortCuts()
     acnTurnLeft->setShortcut(QKeySequence(Qt::Key_BracketLeft));
     acnTurnRight->setShortcut(QKeySequence(Qt::Key_BracketRight));
     acnSaveTurned->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    acnSlideShow->setShortcut(QKeySequence(Qt::Key_S));
+}
+
+void TfrmMain::StartSlideShow()
+{
+    if (FPicList->ItemIndex() == -1 || FSlideShow->IsRunning())
+        return;
+    FSlideFullScreen = !IsFullScreenMode();
+    if (FSlideFullScreen)
+        acnFullScreenExecute();
+    FSlideShow->Start(std::chrono::seconds(StoredSlideSeconds()));
 }
 
 std::optional<QPointF> TfrmMain::PointerOverPicture() const
@@ -583,7 +604,7 @@ void TfrmMain::EnableActions()
     for (QAction *action : {acnCopyToClipboard, acnCopyToFolder, acnMoveToFolder, acnDelete,
                             acnPrev, acnNext, acnPrev10, acnNext10, acnFirst, acnLast, acnRefresh})
         action->setEnabled(hasPicture);
-    for (QAction *action : {acnZoomIn, acnZoomOut, acnActualSize, acnFit, acnTurnLeft, acnTurnRight})
+    for (QAction *action : {acnZoomIn, acnZoomOut, acnActualSize, acnFit, acnTurnLeft, acnTurnRight, acnSlideShow})
         action->setEnabled(hasPicture);
     acnSaveTurned->setEnabled(FPicList->CanSaveTurn());
 }

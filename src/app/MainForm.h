@@ -17,6 +17,7 @@ class QToolButton;
 class TAdvButton;
 class TPicList;
 class TDetailsPanel;
+class TSlideShow;
 class QWindow;
 
 // The program's own picture, for its windows.
@@ -90,6 +91,8 @@ public:
     QAction *acnTurnLeft = nullptr;
     QAction *acnTurnRight = nullptr;
     QAction *acnSaveTurned = nullptr;
+    QAction *acnSlideShow = nullptr;
+    TSlideShow *FSlideShow = nullptr;
     TDetailsPanel *FDetails = nullptr;
 
     // State
@@ -107,6 +110,8 @@ public:
     void AssignShortCuts();
     // Where the pointer is over the picture area, in its coordinates.
     std::optional<QPointF> PointerOverPicture() const;
+    // Full screen (unless it already is) and a picture every few seconds.
+    void StartSlideShow();
     void LoadSettings();
     void SaveSettings();
 
@@ -153,6 +158,7 @@ private:
     QWidget *FPanelHost = nullptr;
     int FWheelDelta = 0;
     bool FSettingsSaved = false;
+    bool FSlideFullScreen = false;  // the running slide show went full screen
     bool FFoldersLoaded = false;   // the stored recent folders were read whole
 };
 

@@ -16,8 +16,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+
+// Std
+#include <algorithm>
 
 namespace {
 
@@ -151,9 +155,19 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     grpPhotos = new QGroupBox(QStringLiteral(" Photos "), this);
     cbxTurnByOrientation = new QCheckBox(QStringLiteral("Turn photos by their orientation tag"), grpPhotos);
     cbxTurnByOrientation->setChecked(StoredTurnByOrientation());
+    edtSlideSeconds = new QSpinBox(grpPhotos);
+    edtSlideSeconds->setRange(kMinSlideSeconds, kMaxSlideSeconds);
+    edtSlideSeconds->setValue(StoredSlideSeconds());
+    auto *slideLabel = new QLabel(QStringLiteral("Seconds a picture in the slide show:"), grpPhotos);
+    slideLabel->setBuddy(edtSlideSeconds);
     auto *photos = new QVBoxLayout(grpPhotos);
     photos->setContentsMargins(15, 10, 15, 10);
     photos->addWidget(cbxTurnByOrientation);
+    auto *slideRow = new QHBoxLayout;
+    slideRow->addWidget(slideLabel);
+    slideRow->addWidget(edtSlideSeconds);
+    slideRow->addStretch();
+    photos->addLayout(slideRow);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setDefault(true);
@@ -191,6 +205,9 @@ QString ShowSettingsForm(QWidget *owner)
                 types |= ftJPEG;
             if (form.cbxTurnByOrientation->isChecked() != StoredTurnByOrientation())
                 StoreTurnByOrientation(form.cbxTurnByOrientation->isChecked());
+            // Stored only when changed, so an untouched store stays as it was.
+            if (form.edtSlideSeconds->value() != StoredSlideSeconds())
+                StoreSlideSeconds(form.edtSlideSeconds->value());
         }
     }
     // Also after Cancel: the desktop entry then follows the program file
@@ -208,6 +225,19 @@ bool StoredTurnByOrientation()
 void StoreTurnByOrientation(bool on)
 {
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
+}
+
+int StoredSlideSeconds()
+{
+    qint32 value = kDefaultSlideSeconds;
+    OpenRegKey(kAppKey)->TryReadInteger(QStringLiteral("SlideShowSeconds"), value);
+    return value >= kMinSlideSeconds && value <= kMaxSlideSeconds ? value : kDefaultSlideSeconds;
+}
+
+void StoreSlideSeconds(int seconds)
+{
+    OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("SlideShowSeconds"),
+                                      std::clamp(seconds, kMinSlideSeconds, kMaxSlideSeconds));
 }
 
 QString RegisterFileTypes(TFileTypes types)

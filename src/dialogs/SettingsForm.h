@@ -8,6 +8,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 
 enum TFileType { ftBMP = 1, ftJPEG = 2 };
 Q_DECLARE_FLAGS(TFileTypes, TFileType)
@@ -29,6 +30,7 @@ public:
     QCheckBox *cbxJPEG;
     QGroupBox *grpPhotos;
     QCheckBox *cbxTurnByOrientation;
+    QSpinBox *edtSlideSeconds;
     QPushButton *btnOK;
     QPushButton *btnCancel;
 };
@@ -43,6 +45,15 @@ QString ShowSettingsForm(QWidget *owner);
 // missing or not a number.
 bool StoredTurnByOrientation();
 void StoreTurnByOrientation(bool on);
+
+// Seconds each picture stays in the slide show: the stored value
+// "SlideShowSeconds" of the program's key, 3 when it is missing or out of
+// range.
+inline constexpr int kMinSlideSeconds = 1;
+inline constexpr int kMaxSlideSeconds = 60;
+inline constexpr int kDefaultSlideSeconds = 3;
+int StoredSlideSeconds();
+void StoreSlideSeconds(int seconds);
 
 // Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list
 // (both in one write of it).

@@ -14,6 +14,7 @@
 #include "Publish2WebForm.h"
 #include "RegLib.h"
 #include "SettingsForm.h"
+#include "SlideShow.h"
 #include "TamselConfig.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
@@ -178,6 +179,8 @@ private slots:
     void detailsPanelFollowsThePicture();
     void zoomPanAndTurn();
     void saveTurnedPhoto();
+    void slideShowRunsToTheEnd();
+    void anyKeyStopsTheSlideShow();
 };
 
 void tst_MainForm::initTestCase()
@@ -225,7 +228,7 @@ void tst_MainForm::menusAsDesigned_data()
                           << QStringList{"Full Screen", "-", "Next Image", "Prev Image", "Prev 10", "Next 10",
                                          "First Image", "Last Image", "-", "Refresh", "-", "Zoom In",
                                          "Zoom Out", "Actual Size", "Fit", "-", "Turn Left", "Turn Right",
-                                         "Save Turned Photo", "-",
+                                         "Save Turned Photo", "-", "Slide Show",
                                          "Details"};
     QTest::newRow("Tools") << 3 << "Tools" << QStringList{"Create HTML Gallery"};
     QTest::newRow("Help") << 4 << "Help" << QStringList{"About..."};
@@ -1340,6 +1343,47 @@ void tst_MainForm::saveTurnedPhoto()
     QVERIFY(near(shown.pixel(3, 3), kQuadrants[1][0]));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"a.bmp", "b.jpg", "p00.bmp"}));
     QVERIFY(FUnexpected.messages.isEmpty());
+}
+
+void tst_MainForm::slideShowRunsToTheEnd()
+{
+    StoreSlideSeconds(1);
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    Window w({pic(folder, 0)});
+    QTest::keyClick(&w.form, Qt::Key_S);
+    QVERIFY(w.form.FSlideShow->IsRunning());
+    QVERIFY(w.form.IsFullScreenMode());
+    // A picture a second; after the last one's second the show ends and
+    // the window comes back from full screen.
+    QTRY_COMPARE_WITH_TIMEOUT(w.form.FPicList->ItemIndex(), 2, 5000);
+    QVERIFY(w.form.FSlideShow->IsRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.form.FSlideShow->IsRunning(), 5000);
+    QVERIFY(!w.form.IsFullScreenMode());
+    QCOMPARE(w.form.FPicList->ItemIndex(), 2);
+}
+
+void tst_MainForm::anyKeyStopsTheSlideShow()
+{
+    QTemporaryDir dir;
+    const QString folder = makeFolder(dir, 3);
+    Window w({pic(folder, 1)});
+    w.form.acnFullScreen->trigger();
+    QTest::keyClick(&w.form, Qt::Key_S);
+    QVERIFY(w.form.FSlideShow->IsRunning());
+    // The key only stops the show: nothing is deleted, nothing asked, and a
+    // window that was full screen before stays so.
+    QTest::keyClick(w.form.FPicList, Qt::Key_Delete);
+    QVERIFY(!w.form.FSlideShow->IsRunning());
+    QCOMPARE(w.form.FPicList->Count(), 3);
+    QCOMPARE(w.form.FPicList->ItemIndex(), 1);
+    QVERIFY(w.form.IsFullScreenMode());
+    QVERIFY(FUnexpected.messages.isEmpty());
+    // A click stops it as well.
+    QTest::keyClick(&w.form, Qt::Key_S);
+    QVERIFY(w.form.FSlideShow->IsRunning());
+    QTest::mouseClick(w.form.FPicList, Qt::LeftButton);
+    QVERIFY(!w.form.FSlideShow->IsRunning());
 }
 
 #include "tst_MainForm.moc"

@@ -1,6 +1,7 @@
 // Local
 #include "AppPaths.h"
 #include "FakePrompts.h"
+#include "RegLib.h"
 #include "SettingsForm.h"
 #include "TestFiles.h"
 
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -93,6 +95,7 @@ private slots:
     void dialogWrites_data();
     void dialogWrites();
     void photoSettingIsStored();
+    void slideSecondsAreStored();
     void reopensUnchecked();
     void keepsTheRestOfMimeApps();
     void desktopExec_data();
@@ -224,6 +227,32 @@ void tst_SettingsForm::photoSettingIsStored()
         QCOMPARE(shown, step.shown);
         QCOMPARE(StoredTurnByOrientation(), step.stored);
     }
+}
+
+void tst_SettingsForm::slideSecondsAreStored()
+{
+    // 3 when nothing is stored, and nothing is stored by an untouched OK;
+    // OK stores a change, Cancel does not; a stored value out of range
+    // reads as 3.
+    struct Step { int typed; bool ok; int shown; int stored; };
+    const Step steps[] = {{0, true, 3, 3}, {7, false, 3, 3}, {7, true, 3, 7}, {60, true, 7, 60}};
+    for (const Step &step : steps) {
+        int shown = 0;
+        DriveDialog([&](TfrmSettings *form) {
+            shown = form->edtSlideSeconds->value();
+            if (step.typed) {
+                form->edtSlideSeconds->selectAll();
+                QTest::keyClicks(form->edtSlideSeconds, QString::number(step.typed));
+            }
+            QTest::mouseClick(step.ok ? form->btnOK : form->btnCancel, Qt::LeftButton);
+        });
+        QCOMPARE(shown, step.shown);
+        QCOMPARE(StoredSlideSeconds(), step.stored);
+        if (&step == &steps[0])
+            QVERIFY(!QFile::exists(RegStoreFile()) || !ReadAll(RegStoreFile()).contains("SlideShowSeconds"));
+    }
+    OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("SlideShowSeconds"), 0);
+    QCOMPARE(StoredSlideSeconds(), 3);
 }
 
 void tst_SettingsForm::reopensUnchecked()
