@@ -37,18 +37,9 @@ QByteArray Content(int size, int seed)
     return data;
 }
 
-// The error boxes of a run, its questions answered Yes.
 QStringList ErrorsOf(const std::function<void()> &f)
 {
-    FakePrompts prompts;
-    prompts.answers = {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes};
-    RunGuarded(f);
-    QStringList errors;
-    for (const FakePrompts::Message &m : std::as_const(prompts.messages)) {
-        if (m.icon == QMessageBox::Critical)
-            errors << m.text;
-    }
-    return errors;
+    return ::BoxesOf(f, {QMessageBox::Critical});
 }
 
 } // namespace
@@ -77,9 +68,7 @@ void tst_WriteFaults::initTestCase()
     // with the files, the store and the Trash of the suite all there (the
     // Trash must be on the files' file system).
     TestTrashFolder();
-    const bool inMemory = ::access("/dev/shm", W_OK) == 0;
-    FDir = std::make_unique<QTemporaryDir>((inMemory ? QStringLiteral("/dev/shm") : QDir::homePath())
-                                           + QStringLiteral("/tamsel-faults-XXXXXX"));
+    FDir = SweepFolder(QStringLiteral("tamsel-faults"), QDir::homePath());
     QVERIFY(FDir->isValid());
     qputenv("XDG_DATA_HOME", QFile::encodeName(FDir->filePath(QStringLiteral("data"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(FDir->filePath(QStringLiteral("config"))));

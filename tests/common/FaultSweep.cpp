@@ -1,6 +1,8 @@
 #include "FaultSweep.h"
 
 // Local
+#include "AppError.h"
+#include "FakePrompts.h"
 #include "TestFiles.h"
 
 // Qt
@@ -9,6 +11,9 @@
 // Std
 #include <algorithm>
 #include <cerrno>
+
+// System
+#include <unistd.h>
 
 namespace {
 
@@ -155,4 +160,24 @@ int RunFaultSweep(const FaultSweep &sweep)
         }
     }
     return points;
+}
+
+std::unique_ptr<QTemporaryDir> SweepFolder(const QString &name, const QString &elsewhere)
+{
+    const bool inMemory = ::access("/dev/shm", W_OK) == 0;
+    return std::make_unique<QTemporaryDir>((inMemory ? QStringLiteral("/dev/shm") : elsewhere) + u'/' + name
+                                           + QStringLiteral("-XXXXXX"));
+}
+
+QStringList BoxesOf(const std::function<void()> &f, const QList<QMessageBox::Icon> &icons)
+{
+    FakePrompts prompts;
+    prompts.answers = {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes};
+    RunGuarded(f);
+    QStringList boxes;
+    for (const FakePrompts::Message &m : std::as_const(prompts.messages)) {
+        if (icons.contains(m.icon))
+            boxes << m.text;
+    }
+    return boxes;
 }

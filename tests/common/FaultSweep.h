@@ -7,11 +7,14 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Std
 #include <functional>
+#include <memory>
 
 // Fails every write an operation makes, one at a time, and checks what the
 // user is left with. For one operation:
@@ -60,3 +63,12 @@ int RunFaultSweep(const FaultSweep &sweep);
 
 // The usual errors of a full, forbidden, read-only or failing disk.
 QList<int> DiskErrors();
+
+// A scratch folder for a sweep's many flushes: in /dev/shm where it can be
+// written, else below elsewhere.
+std::unique_ptr<QTemporaryDir> SweepFolder(const QString &name, const QString &elsewhere);
+
+// The message boxes with one of icons that a run shows, its questions
+// answered Yes; the run's escaping error goes to the error box as in the
+// program.
+QStringList BoxesOf(const std::function<void()> &f, const QList<QMessageBox::Icon> &icons);

@@ -23,18 +23,10 @@
 
 namespace {
 
-// The error and warning boxes of a run, its questions answered Yes.
+// The error and warning boxes of a run.
 QStringList BoxesOf(const std::function<void()> &f)
 {
-    FakePrompts prompts;
-    prompts.answers = {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes};
-    RunGuarded(f);
-    QStringList boxes;
-    for (const FakePrompts::Message &m : std::as_const(prompts.messages)) {
-        if (m.icon == QMessageBox::Critical || m.icon == QMessageBox::Warning)
-            boxes << m.text;
-    }
-    return boxes;
+    return ::BoxesOf(f, {QMessageBox::Critical, QMessageBox::Warning});
 }
 
 } // namespace
@@ -60,9 +52,7 @@ private:
 void tst_DialogFaults::initTestCase()
 {
     // Many flushes: in memory when there is a memory file system.
-    const bool inMemory = ::access("/dev/shm", W_OK) == 0;
-    FDir = std::make_unique<QTemporaryDir>((inMemory ? QStringLiteral("/dev/shm") : QDir::homePath())
-                                           + QStringLiteral("/tamsel-dialog-faults-XXXXXX"));
+    FDir = SweepFolder(QStringLiteral("tamsel-dialog-faults"), QDir::homePath());
     QVERIFY(FDir->isValid());
     FConfig = FDir->filePath(QStringLiteral("config"));
     FData = FDir->filePath(QStringLiteral("data"));

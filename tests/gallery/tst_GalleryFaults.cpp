@@ -101,9 +101,7 @@ private:
 void tst_GalleryFaults::initTestCase()
 {
     // Thousands of flushes: in memory when there is a memory file system.
-    const bool inMemory = ::access("/dev/shm", W_OK) == 0;
-    FDir = std::make_unique<QTemporaryDir>((inMemory ? QStringLiteral("/dev/shm") : QDir::tempPath())
-                                           + QStringLiteral("/tamsel-gallery-faults-XXXXXX"));
+    FDir = SweepFolder(QStringLiteral("tamsel-gallery-faults"), QDir::tempPath());
     QVERIFY(FDir->isValid());
     // Readable for the user the read-only check runs as.
     QVERIFY(::chmod(QFile::encodeName(FDir->path()).constData(), 0755) == 0);
