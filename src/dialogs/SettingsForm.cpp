@@ -135,9 +135,12 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     grpPhotos = new QGroupBox(QStringLiteral(" Photos "), this);
     cbxTurnByOrientation = new QCheckBox(QStringLiteral("Turn photos by their orientation tag"), grpPhotos);
     cbxTurnByOrientation->setChecked(StoredTurnByOrientation());
+    cbxAllFormats = new QCheckBox(QStringLiteral("Also show PNG, GIF, WebP, TIFF, AVIF and HEIF pictures"), grpPhotos);
+    cbxAllFormats->setChecked(StoredAllPictureFormats());
     auto *photos = new QVBoxLayout(grpPhotos);
     photos->setContentsMargins(15, 10, 15, 10);
     photos->addWidget(cbxTurnByOrientation);
+    photos->addWidget(cbxAllFormats);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setDefault(true);
@@ -175,6 +178,8 @@ void ShowSettingsForm(QWidget *owner)
                 types |= ftJPEG;
             if (form.cbxTurnByOrientation->isChecked() != StoredTurnByOrientation())
                 StoreTurnByOrientation(form.cbxTurnByOrientation->isChecked());
+            if (form.cbxAllFormats->isChecked() != StoredAllPictureFormats())
+                StoreAllPictureFormats(form.cbxAllFormats->isChecked());
         }
     }
     // Also after Cancel: the desktop entry then follows the program file
@@ -192,6 +197,21 @@ bool StoredTurnByOrientation()
 void StoreTurnByOrientation(bool on)
 {
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
+}
+
+bool StoredAllPictureFormats()
+{
+    qint32 value = 0;
+    OpenRegKey(kAppKey)->TryReadInteger(QStringLiteral("AllPictureFormats"), value);
+    return value != 0;
+}
+
+void StoreAllPictureFormats(bool on)
+{
+    if (on)
+        OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("AllPictureFormats"), 1);
+    else
+        OpenRegKey(kAppKey)->DeleteValue(QStringLiteral("AllPictureFormats"));
 }
 
 void RegisterFileTypes(TFileTypes types)

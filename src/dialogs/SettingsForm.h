@@ -15,7 +15,7 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TFileTypes)
 
 // The settings dialog: file associations and how photos are shown. The
 // association boxes always open unchecked: it does not read the current
-// associations. The photo box shows the stored setting.
+// associations. The photo boxes show the stored settings.
 class TfrmSettings : public QDialog
 {
     Q_OBJECT
@@ -29,12 +29,13 @@ public:
     QCheckBox *cbxJPEG;
     QGroupBox *grpPhotos;
     QCheckBox *cbxTurnByOrientation;
+    QCheckBox *cbxAllFormats;
     QPushButton *btnOK;
     QPushButton *btnCancel;
 };
 
 // Runs the settings dialog and writes the associations when it closes (OK
-// or Cancel); OK also stores the photo setting.
+// or Cancel); OK also stores the photo settings.
 void ShowSettingsForm(QWidget *owner);
 
 // Whether photos are turned upright by their orientation tag: the stored
@@ -42,6 +43,13 @@ void ShowSettingsForm(QWidget *owner);
 // missing or not a number.
 bool StoredTurnByOrientation();
 void StoreTurnByOrientation(bool on);
+
+// Whether PNG, GIF, WebP, TIFF, AVIF and HEIF pictures are shown too: the
+// stored value "AllPictureFormats" (1) of the program's key; off when it is
+// missing, 0 or not a number, as the orientation value reads. Turning it off removes the value, so that the
+// store then holds what it held before the option existed.
+bool StoredAllPictureFormats();
+void StoreAllPictureFormats(bool on);
 
 // Writes the desktop entry, then the JPEG and BMP defaults of mimeapps.list.
 // A location that cannot be written is skipped without a message; nothing
