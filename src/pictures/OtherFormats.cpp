@@ -18,6 +18,7 @@
 
 // Std
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -123,25 +124,42 @@ QImage Transformed(QImage image, const avifImage &stored)
     return image;
 }
 
-QImage ReadAvif(QByteArrayView data, const TOtherFormat &format)
+using AvifDecoder = std::unique_ptr<avifDecoder, AvifDecoderFree>;
+
+// A decoder that has parsed the data; sizeLimit: the most pixels a picture
+// may have.
+AvifDecoder ParsedAvif(QByteArrayView data, const TOtherFormat &format, uint32_t sizeLimit)
 {
-    std::unique_ptr<avifDecoder, AvifDecoderFree> decoder(avifDecoderCreate());
+    AvifDecoder decoder(avifDecoderCreate());
     if (!decoder)
         throw AppError(QStringLiteral("Out of memory"));
     decoder->strictFlags = AVIF_STRICT_DISABLED;   // as lenient as browsers
     decoder->ignoreExif = AVIF_TRUE;
     decoder->ignoreXMP = AVIF_TRUE;
-    // The AV1 decoder refuses frames beyond the cap on its own: a frame
-    // need not have the size the header gives.
-    decoder->imageSizeLimit = uint32_t(std::min<qint64>(AVIF_DEFAULT_IMAGE_SIZE_LIMIT, kMaxBitmapBytes / 3));
-    decoder->imageDimensionLimit = 0;   // the cap decides
+    decoder->imageSizeLimit = sizeLimit;
+    decoder->imageDimensionLimit = 0;   // the size limit decides
     if (avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const uint8_t *>(data.data()), size_t(data.size()))
             != AVIF_RESULT_OK
         || avifDecoderParse(decoder.get()) != AVIF_RESULT_OK)
         Invalid(format);
-    const avifImage &header = *decoder->image;
-    CheckBitmapSize(header.width, header.height);
-    CheckBitmapSize(header.height, header.width);
+    return decoder;
+}
+
+QImage ReadAvif(QByteArrayView data, const TOtherFormat &format)
+{
+    // libavif refuses a header over its size limit as a broken file. So the
+    // header is read first with the largest limit it takes (256 megapixels,
+    // beyond which a picture is "not valid"), to name the size of a picture
+    // over the cap, and the picture is then decoded with the cap as the
+    // limit, which the AV1 decoder also keeps: a frame need not have the
+    // size the header gives.
+    {
+        const AvifDecoder header = ParsedAvif(data, format, AVIF_DEFAULT_IMAGE_SIZE_LIMIT);
+        CheckBitmapSize(header->image->width, header->image->height);
+        CheckBitmapSize(header->image->height, header->image->width);
+    }
+    const AvifDecoder decoder =
+        ParsedAvif(data, format, uint32_t(std::min<qint64>(AVIF_DEFAULT_IMAGE_SIZE_LIMIT, kMaxBitmapBytes / 3)));
     if (avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
         Invalid(format);
     const avifImage &stored = *decoder->image;
