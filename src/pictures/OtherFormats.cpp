@@ -226,8 +226,10 @@ QImage ReadHeif(QByteArrayView data, const TOtherFormat &format)
     // A picture made of tiles takes its size from its grid, which libheif
     // does not hold to the size above: a few hundred bytes could claim a
     // grid of gigabytes. No picture libheif makes on the way may have a
-    // side longer than the longer side above (the limit is exclusive).
-    heif_context_set_maximum_image_size_limit(context.get(), std::min(32768, std::max(width, height) + 1));
+    // side much longer than the longer side above: a coded picture may be
+    // larger than the one shown by less than one 64-pixel block of the
+    // codec (the file crops it).
+    heif_context_set_maximum_image_size_limit(context.get(), std::min(32768, std::max(width, height) + 128));
 
     const bool alpha = heif_image_handle_has_alpha_channel(rawHandle) != 0;
     std::unique_ptr<heif_decoding_options, HeifFree> options(heif_decoding_options_alloc());
