@@ -108,7 +108,8 @@ inline QByteArray Gif(const QList<QImage> &frames)
     return out;
 }
 
-inline QByteArray Avif(const QImage &picture)
+// irotAngle: the quarter turns anticlockwise the file asks for (irot).
+inline QByteArray Avif(const QImage &picture, int irotAngle = 0)
 {
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
     avifImage *image = avifImageCreate(uint32_t(rgb.width()), uint32_t(rgb.height()), 8, AVIF_PIXEL_FORMAT_YUV444);
@@ -118,6 +119,10 @@ inline QByteArray Avif(const QImage &picture)
     pixels.depth = 8;
     pixels.pixels = const_cast<uint8_t *>(rgb.constBits());
     pixels.rowBytes = uint32_t(rgb.bytesPerLine());
+    if (irotAngle != 0) {
+        image->transformFlags |= AVIF_TRANSFORM_IROT;
+        image->irot.angle = uint8_t(irotAngle);
+    }
     QByteArray file;
     avifEncoder *encoder = avifEncoderCreate();
     avifRWData out = AVIF_DATA_EMPTY;

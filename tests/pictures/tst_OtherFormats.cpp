@@ -143,6 +143,7 @@ private slots:
     void brokenFiles_data();
     void brokenFiles();
     void animatedGifShowsFirstFrame();
+    void avifTurnedAsItAsks();
 
 private:
     // The file of format row's picture, or a skip when no encoder exists.
@@ -251,6 +252,20 @@ void tst_OtherFormats::animatedGifShowsFirstFrame()
     const QString path = FTemp.filePath(QStringLiteral("moving.gif"));
     WriteFile(path, OtherPictures::Gif({red, blue}));
     QCOMPARE(TPicture::Load(path).ToBitmap().pixel(4, 4), qRgb(255, 0, 0));
+}
+
+void tst_OtherFormats::avifTurnedAsItAsks()
+{
+    const QByteArray file = OtherPictures::Avif(OtherPictures::FourBlocks(64, 48), 1);
+    if (file.isEmpty())
+        QSKIP("No AVIF encoder is installed");
+    const QString path = FTemp.filePath(QStringLiteral("turned.avif"));
+    WriteFile(path, file);
+    const TPicture picture = TPicture::Load(path);
+    QCOMPARE(QSize(picture.Width(), picture.Height()), QSize(48, 64));
+    // A quarter turn anticlockwise brings the green top right to the top left.
+    const QRgb topLeft = picture.ToBitmap().pixel(8, 8);
+    QVERIFY2(qGreen(topLeft) > 200 && qRed(topLeft) < 60 && qBlue(topLeft) < 60, qPrintable(QString::number(topLeft, 16)));
 }
 
 QTEST_GUILESS_MAIN(tst_OtherFormats)
