@@ -91,7 +91,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${TAMSEL_HOME_HOST}/")
 # The libraries the programs link, as dpkg-shlibdeps finds them (Qt's
 # platform plugins come with libqt6gui6); the desktop's opener shows the
-# finished gallery.
+# finished gallery, and Qt's image plugins read WebP and TIFF pictures when
+# all picture formats are shown.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-image-formats-plugins")
 include(CPack)

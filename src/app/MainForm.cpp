@@ -49,7 +49,6 @@
 
 namespace {
 
-const QString kOpenFilter = OpenDialogFilter();
 const QString kNoImage = QStringLiteral("There is no image selected.");
 constexpr int kWheelNotch = 120;
 constexpr int kMaxStoredFolderIndex = 21;
@@ -553,6 +552,7 @@ void TfrmMain::LoadSettings()
 {
     LoadFormPlacement(kFormsKey + objectName(), this, false);
     SetTurnByOrientation(StoredTurnByOrientation());
+    SetAllPictureFormats(StoredAllPictureFormats());
     FLastOpenFolder = ReadRegString(kAppKey, QStringLiteral("LastOpenFolder"));
     ReadFolderHistory(kFoldersKey, kMaxReadFolderIndex, [this](const QString &folder) { AddFolderMenuItem(folder); });
     FFoldersLoaded = true;
@@ -641,7 +641,7 @@ void TfrmMain::acnOpenExecute()
     dialog.OwnerHandle = this;
     if (!FLastOpenFolder.isEmpty())
         dialog.InitialDir = FLastOpenFolder;
-    dialog.Filter = kOpenFilter;
+    dialog.Filter = OpenDialogFilter();
     if (dialog.Execute())
         OpenLocation(QString(), dialog.FileName);
 }
@@ -796,6 +796,12 @@ void TfrmMain::acnSettingsExecute()
     if (turn != TurnByOrientation()) {
         SetTurnByOrientation(turn);
         FPicList->UpdateImage();
+    }
+    // The folder list is read again with or without the other formats.
+    const bool allFormats = StoredAllPictureFormats();
+    if (allFormats != AllPictureFormats()) {
+        SetAllPictureFormats(allFormats);
+        acnRefreshExecute();
     }
 }
 

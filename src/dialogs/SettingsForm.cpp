@@ -155,6 +155,8 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     grpPhotos = new QGroupBox(QStringLiteral(" Photos "), this);
     cbxTurnByOrientation = new QCheckBox(QStringLiteral("Turn photos by their orientation tag"), grpPhotos);
     cbxTurnByOrientation->setChecked(StoredTurnByOrientation());
+    cbxAllFormats = new QCheckBox(QStringLiteral("Also show PNG, GIF, WebP, TIFF, AVIF and HEIF pictures"), grpPhotos);
+    cbxAllFormats->setChecked(StoredAllPictureFormats());
     edtSlideSeconds = new QSpinBox(grpPhotos);
     edtSlideSeconds->setRange(kMinSlideSeconds, kMaxSlideSeconds);
     edtSlideSeconds->setValue(StoredSlideSeconds());
@@ -163,6 +165,7 @@ TfrmSettings::TfrmSettings(QWidget *owner)
     auto *photos = new QVBoxLayout(grpPhotos);
     photos->setContentsMargins(15, 10, 15, 10);
     photos->addWidget(cbxTurnByOrientation);
+    photos->addWidget(cbxAllFormats);
     auto *slideRow = new QHBoxLayout;
     slideRow->addWidget(slideLabel);
     slideRow->addWidget(edtSlideSeconds);
@@ -205,6 +208,8 @@ QString ShowSettingsForm(QWidget *owner)
                 types |= ftJPEG;
             if (form.cbxTurnByOrientation->isChecked() != StoredTurnByOrientation())
                 StoreTurnByOrientation(form.cbxTurnByOrientation->isChecked());
+            if (form.cbxAllFormats->isChecked() != StoredAllPictureFormats())
+                StoreAllPictureFormats(form.cbxAllFormats->isChecked());
             // Stored only when changed, so an untouched store stays as it was.
             if (form.edtSlideSeconds->value() != StoredSlideSeconds())
                 StoreSlideSeconds(form.edtSlideSeconds->value());
@@ -225,6 +230,21 @@ bool StoredTurnByOrientation()
 void StoreTurnByOrientation(bool on)
 {
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("TurnByOrientation"), on ? 1 : 0);
+}
+
+bool StoredAllPictureFormats()
+{
+    qint32 value = 0;
+    OpenRegKey(kAppKey)->TryReadInteger(QStringLiteral("AllPictureFormats"), value);
+    return value != 0;
+}
+
+void StoreAllPictureFormats(bool on)
+{
+    if (on)
+        OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("AllPictureFormats"), 1);
+    else
+        OpenRegKey(kAppKey)->DeleteValue(QStringLiteral("AllPictureFormats"));
 }
 
 int StoredSlideSeconds()

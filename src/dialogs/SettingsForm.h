@@ -16,7 +16,7 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TFileTypes)
 
 // The settings dialog: file associations and how photos are shown. The
 // association boxes always open unchecked: it does not read the current
-// associations. The photo box shows the stored setting.
+// associations. The photo boxes show the stored settings.
 class TfrmSettings : public QDialog
 {
     Q_OBJECT
@@ -30,13 +30,14 @@ public:
     QCheckBox *cbxJPEG;
     QGroupBox *grpPhotos;
     QCheckBox *cbxTurnByOrientation;
+    QCheckBox *cbxAllFormats;
     QSpinBox *edtSlideSeconds;
     QPushButton *btnOK;
     QPushButton *btnCancel;
 };
 
 // Runs the settings dialog and writes the associations when it closes (OK
-// or Cancel); OK also stores the photo setting. Returns what could not be
+// or Cancel); OK also stores the photo settings. Returns what could not be
 // written ("" when all was), for the caller's status bar.
 QString ShowSettingsForm(QWidget *owner);
 
@@ -45,6 +46,13 @@ QString ShowSettingsForm(QWidget *owner);
 // missing or not a number.
 bool StoredTurnByOrientation();
 void StoreTurnByOrientation(bool on);
+
+// Whether PNG, GIF, WebP, TIFF, AVIF and HEIF pictures are shown too: the
+// stored value "AllPictureFormats" (1) of the program's key; off when it is
+// missing, 0 or not a number, as the orientation value reads. Turning it off removes the value, so that the
+// store then holds what it held before the option existed.
+bool StoredAllPictureFormats();
+void StoreAllPictureFormats(bool on);
 
 // Seconds each picture stays in the slide show: the stored value
 // "SlideShowSeconds" of the program's key, 3 when it is missing or out of

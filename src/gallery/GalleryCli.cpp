@@ -91,6 +91,7 @@ struct Options
     bool help = false;
     bool version = false;
     int jobs = 1;
+    bool allFormats = false;
     bool schemeGiven = false;
     QString scheme;
     QStringList inputs;
@@ -175,6 +176,7 @@ QList<QCommandLineOption> ToolOptions()
         MakeOption({QStringLiteral("pages")}, "STYLE"),
         MakeOption({QStringLiteral("open")}),
         MakeOption({QStringLiteral("j"), QStringLiteral("jobs")}, "N"),
+        MakeOption({QStringLiteral("all-formats")}),
     };
 }
 
@@ -288,6 +290,8 @@ Options ParseArguments(QStringList arguments)
             o.open = true;
         } else if (name == QLatin1String("jobs")) {
             o.jobs = ParseNumber(typed, value, 1, 256);
+        } else if (name == QLatin1String("all-formats")) {
+            o.allFormats = true;
         }
     }
     if (!spellingError.isEmpty())
@@ -324,7 +328,8 @@ QString ChooseScheme(const Options &o, const QString &folder)
 }
 
 // The photos a gallery can be made of: the ones its thumbnails can be made
-// from, that is bitmaps and JPEG files.
+// from, that is bitmaps and JPEG files (and, with --all-formats, the formats
+// AllPictureFormats() adds).
 bool IsGalleryPhoto(const QString &fileName)
 {
     if (!IsPictureExtension(fileName))
@@ -349,7 +354,11 @@ QStringList CollectPhotos(const QStringList &inputs)
             photos << pictures;
         } else if (info.exists()) {
             if (!IsGalleryPhoto(path))
-                throw UsageError{QStringLiteral("%1: only BMP and JPEG files can go into a gallery").arg(input)};
+                throw UsageError{(AllPictureFormats()
+                                      ? QStringLiteral("%1: only BMP, JPEG, PNG, GIF, WebP, TIFF, AVIF and HEIF files "
+                                                       "can go into a gallery")
+                                      : QStringLiteral("%1: only BMP and JPEG files can go into a gallery"))
+                                     .arg(input)};
             photos << path;
         } else {
             throw UsageError{QStringLiteral("%1: no such file or folder").arg(input)};
@@ -393,6 +402,8 @@ QString HelpText(const QString &schemesFolder)
                "                                 Previous and Next and the arrow keys\n"
                "      --open             open the gallery in the web browser at the end\n"
                "  -j, --jobs N           photos made at once (default: the number of cores)\n"
+               "      --all-formats      also take PNG, GIF, WebP, TIFF, AVIF and HEIF pictures;\n"
+               "                         unresized TIFF, AVIF and HEIF photos become JPEG files\n"
                "  -h, --help             show this help\n"
                "      --version          show the program's version\n"
                "\n"
@@ -529,6 +540,7 @@ int RunTool(const QStringList &arguments)
         return 0;
     }
     o.settings.Scheme = ChooseScheme(o, schemesFolder);
+    SetAllPictureFormats(o.allFormats);
     o.settings.Photos = CollectPhotos(o.inputs);
 
     InterruptGuard interrupts;

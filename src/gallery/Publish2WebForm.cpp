@@ -48,8 +48,6 @@ constexpr int kDragScrollMargin = 20;
 constexpr int kDragScrollIntervalMs = 50;
 constexpr int kMaxDestHistoryIndex = 20;
 
-const QString kPictureFilter = GalleryPhotoFilter();
-
 // The dialog's buttons are flat and never take the focus, so neither Enter
 // nor Escape presses one.
 QToolButton *MakeButton(const QString &caption, QWidget *parent, QSize size)
@@ -397,7 +395,7 @@ void TfrmPublish2Web::sbnAddPhotosClick()
     TFileOpenDialog dialog;
     dialog.OwnerHandle = this;
     dialog.InitialDir = FLastOpenFolder;
-    dialog.Filter = kPictureFilter;
+    dialog.Filter = GalleryPhotoFilter();
     dialog.AllowMultiSelect = true;
     dialog.PreviewPane = true;
     dialog.PreviewLoader = [](const QString &file, const QSize &box) {

@@ -8,6 +8,8 @@
 #include "ImageUtils.h"
 #include "JpegCodec.h"
 #include "ModernPages.h"
+#include "PictureFormats.h"
+#include "PictureLoader.h"
 #include "ShellOps.h"
 #include "TamselConfig.h"
 #include "TextUtils.h"
@@ -322,6 +324,8 @@ QString PhotoFileName(const TGallerySettings &settings, int index)
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot < 0)
         return number;
+    if (!GalleryCopiesPhoto(name.mid(dot + 1)))
+        return number + QStringLiteral(".jpeg");
     QString extension = name.mid(dot).toLower();
     if (extension == QLatin1String(".jpg"))
         extension = QStringLiteral(".jpeg");
@@ -506,6 +510,8 @@ void MakePhoto(const TGallerySettings &settings, TPublishMode mode, const QStrin
     if (mode == pmOverwritePhotos || !QFileInfo::exists(target) || !SameCreationTime(source, target)) {
         if (settings.ResizePhotos)
             SaveResizedJpeg(source, target, settings.PhotoWidth, settings.PhotoHeight, settings.PhotoQuality);
+        else if (!GalleryCopiesPhoto(QFileInfo(source).suffix()))
+            SaveJpegCopy(source, target, settings.PhotoQuality);
         else
             CopyFileData(source, target);
         CopyCreationTime(source, target);
@@ -527,6 +533,11 @@ void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth,
         throw TPhotoError(source, e.message());
     }
     WriteWholeFile(target, EncodeJpeg(bitmap, quality));
+}
+
+void SaveJpegCopy(const QString &source, const QString &target, int quality)
+{
+    WriteWholeFile(target, EncodeJpeg(TPicture::Load(source).ToBitmap(), quality));
 }
 
 bool SameCreationTime(const QString &source, const QString &target)

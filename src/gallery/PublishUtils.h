@@ -127,8 +127,10 @@ bool CheckPublishSettings(const TGallerySettings &settings, PublishHost &host);
 // Output names of the photo at zero-based index i (its number is i + 1).
 QString ThumbFileName(int index);                                      // "1.jpeg"
 QString PageFileName(int index);                                       // "1.html"
-// n.jpeg when photos are resized; else n + the source's extension in lower
-// case, ".jpg" becoming ".jpeg" (x.JPG -> 1.jpeg, x.BMP -> 1.bmp, x -> 1).
+// n.jpeg when photos are resized or the source is a picture browsers do not
+// show (GalleryCopiesPhoto: TIFF, AVIF, HEIF); else n + the source's
+// extension in lower case, ".jpg" becoming ".jpeg" (x.JPG -> 1.jpeg,
+// x.BMP -> 1.bmp, x -> 1).
 QString PhotoFileName(const TGallerySettings &settings, int index);
 
 // A file name or extension as it is written into an href or src value:
@@ -157,6 +159,10 @@ void WritePhotoPage(const TGallerySettings &settings, int index);
 // target as a progressive JPEG. The target is replaced only once the new
 // file is complete.
 void SaveResizedJpeg(const QString &source, const QString &target, int maxWidth, int maxHeight, int quality);
+
+// The picture of source at its own size written to target as a JPEG file
+// (an unresized photo browsers cannot show), replaced only once complete.
+void SaveJpegCopy(const QString &source, const QString &target, int quality);
 
 // The up-to-date stamp. A source's stamp is its birth time where the file
 // system keeps one, else its modification time, to the nanosecond; a made

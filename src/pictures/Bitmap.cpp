@@ -4,7 +4,11 @@
 #include "AppError.h"
 
 // Qt
+#include <QImageReader>
 #include <QPainter>
+
+// Std
+#include <algorithm>
 
 #ifdef TAMSEL_REUSE_BITMAP_MEMORY
 // Std
@@ -87,4 +91,14 @@ QImage ToBitmap24(const QImage &image)
     if (out.isNull())
         throw AppError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels").arg(image.width()).arg(image.height()));
     return out;
+}
+
+void LimitQtImageMemory()
+{
+    static const bool limited = [] {
+        const int capMb = int(std::max<qint64>(1, kMaxBitmapBytes >> 20));
+        QImageReader::setAllocationLimit(std::min(QImageReader::allocationLimit(), capMb));
+        return true;
+    }();
+    (void)limited;
 }

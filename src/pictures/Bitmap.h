@@ -26,3 +26,8 @@ QImage NewBitmap(int width, int height);
 
 // The picture as a 24-bit bitmap. Pixels with alpha are composed onto white.
 QImage ToBitmap24(const QImage &image);
+
+// Qt's readers refuse, on their own, pictures that would need more memory
+// than their allocation limit; this keeps that limit at or under ours. Call
+// before reading with QImageReader.
+void LimitQtImageMemory();

@@ -522,18 +522,6 @@ std::optional<std::pair<qint64, qint64>> PngSize(Bytes png)
     return std::make_pair(qint64(png.U32Be(16)), qint64(png.U32Be(20)));
 }
 
-// Qt's readers refuse, on their own, pictures that would need more memory
-// than their allocation limit; that limit may not be above ours.
-void LimitQtImageMemory()
-{
-    static const bool limited = [] {
-        const int capMb = int(std::max<qint64>(1, kMaxBitmapBytes >> 20));
-        QImageReader::setAllocationLimit(std::min(QImageReader::allocationLimit(), capMb));
-        return true;
-    }();
-    (void)limited;
-}
-
 // The picture's size is checked before anything is decoded, and only Qt's
 // PNG reader ever sees the data.
 QImage ReadPng(QByteArrayView data)

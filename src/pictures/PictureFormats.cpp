@@ -6,28 +6,50 @@
 // Std
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <vector>
 
 namespace {
 
-// The open dialog also offers TIFF files, which no decoder reads: opening
-// one then says the extension is unknown.
-constexpr std::array<TPictureFormat, 8> kFormats{{
-    {"bmp", PictureDecoder::Bitmap, true, 3, 3, "Bitmaps"},
-    {"jpg", PictureDecoder::Jpeg, true, 2, 1, "JPEG Image File"},
-    {"jpeg", PictureDecoder::Jpeg, true, 1, 2, "JPEG Image File"},
-    {"wmf", PictureDecoder::Wmf, true, 0, 0, nullptr},
-    {"emf", PictureDecoder::Emf, true, 0, 0, nullptr},
-    {"ico", PictureDecoder::Icon, true, 0, 0, nullptr},
-    {"tif", PictureDecoder::None, false, 4, 0, nullptr},
-    {"tiff", PictureDecoder::None, false, 5, 0, nullptr},
+using enum TFormatSet;
+
+// Without all formats, the open dialog also offers TIFF files, which no
+// decoder then reads: opening one says the extension is unknown.
+constexpr std::array<TPictureFormat, 16> kFormats{{
+    {Always, "bmp", PictureDecoder::Bitmap, true, 3, 3, "Bitmaps", true, nullptr},
+    {Always, "jpg", PictureDecoder::Jpeg, true, 2, 1, "JPEG Image File", true, nullptr},
+    {Always, "jpeg", PictureDecoder::Jpeg, true, 1, 2, "JPEG Image File", true, nullptr},
+    {Always, "wmf", PictureDecoder::Wmf, true, 0, 0, nullptr, true, nullptr},
+    {Always, "emf", PictureDecoder::Emf, true, 0, 0, nullptr, true, nullptr},
+    {Always, "ico", PictureDecoder::Icon, true, 0, 0, nullptr, true, nullptr},
+    {PlainOnly, "tif", PictureDecoder::None, false, 4, 0, nullptr, true, nullptr},
+    {PlainOnly, "tiff", PictureDecoder::None, false, 5, 0, nullptr, true, nullptr},
+    // Browsers show PNG, GIF and WebP; an unresized gallery photo of the
+    // others is written as JPEG.
+    {AllOnly, "png", PictureDecoder::Other, true, 6, 4, "PNG Image", true, "png"},
+    {AllOnly, "gif", PictureDecoder::Other, true, 7, 5, "GIF Image", true, "gif"},
+    {AllOnly, "webp", PictureDecoder::Other, true, 8, 6, "WebP Image", true, "webp"},
+    {AllOnly, "tif", PictureDecoder::Other, true, 4, 7, "TIFF Image", false, "tiff"},
+    {AllOnly, "tiff", PictureDecoder::Other, true, 5, 8, "TIFF Image", false, "tiff"},
+    {AllOnly, "avif", PictureDecoder::Other, true, 9, 9, "AVIF Image", false, "avif"},
+    {AllOnly, "heif", PictureDecoder::Other, true, 10, 10, "HEIF Image", false, "heif"},
+    {AllOnly, "heic", PictureDecoder::Other, true, 11, 11, "HEIF Image", false, "heif"},
 }};
+
+// Read by gallery runs on several threads.
+std::atomic<bool> g_allPictureFormats{false};
+
+// Whether a row counts with the current setting.
+bool Active(const TPictureFormat &format)
+{
+    return format.Set == Always || (format.Set == AllOnly) == g_allPictureFormats.load();
+}
 
 const TPictureFormat *FindFormat(const QString &extension)
 {
     const QString lower = extension.toLower();
     for (const TPictureFormat &format : kFormats) {
-        if (lower == QLatin1String(format.Extension))
+        if (Active(format) && lower == QLatin1String(format.Extension))
             return &format;
     }
     return nullptr;
@@ -39,7 +61,7 @@ std::vector<const TPictureFormat *> InPlaceOrder(Place place)
 {
     std::vector<const TPictureFormat *> shown;
     for (const TPictureFormat &format : kFormats) {
-        if (place(format) > 0)
+        if (Active(format) && place(format) > 0)
             shown.push_back(&format);
     }
     std::sort(shown.begin(), shown.end(),
@@ -59,6 +81,16 @@ std::span<const TPictureFormat> PictureFormats()
     return kFormats;
 }
 
+bool AllPictureFormats()
+{
+    return g_allPictureFormats;
+}
+
+void SetAllPictureFormats(bool on)
+{
+    g_allPictureFormats = on;
+}
+
 PictureDecoder DecoderForExtension(const QString &extension)
 {
     const TPictureFormat *format = FindFormat(extension);
@@ -69,7 +101,7 @@ QString FolderListExtensions()
 {
     QStringList extensions;
     for (const TPictureFormat &format : kFormats) {
-        if (format.InFolderList)
+        if (Active(format) && format.InFolderList)
             extensions << QLatin1String(format.Extension);
     }
     return extensions.join(u':');
@@ -101,4 +133,16 @@ bool IsGalleryPhotoExtension(const QString &extension)
 {
     const TPictureFormat *format = FindFormat(extension);
     return format && format->GalleryPlace > 0;
+}
+
+QByteArray OtherReaderForExtension(const QString &extension)
+{
+    const TPictureFormat *format = FindFormat(extension);
+    return format && format->Decoder == PictureDecoder::Other ? QByteArray(format->OtherReader) : QByteArray();
+}
+
+bool GalleryCopiesPhoto(const QString &extension)
+{
+    const TPictureFormat *format = FindFormat(extension);
+    return !format || format->BrowserShows;
 }

@@ -10,6 +10,7 @@
 #include "ImageResize.h"
 #include "JpegCodec.h"
 #include "Metafile.h"
+#include "OtherFormats.h"
 #include "ParallelBands.h"
 #include "PictureFormats.h"
 #include "UserFiles.h"
@@ -150,6 +151,7 @@ TPicture TPicture::Load(const QString &fileName)
     const PictureDecoder decoder = DecoderForExtension(extension);
     switch (decoder) {
     case PictureDecoder::Bitmap:
+    case PictureDecoder::Other:   // read whole, shown and scaled as a bitmap is
         picture.FFormat = PictureFormat::Bitmap;
         break;
     case PictureDecoder::Icon:
@@ -169,6 +171,10 @@ TPicture TPicture::Load(const QString &fileName)
     QByteArray data = ReadPictureFile(fileName);
     switch (picture.FFormat) {
     case PictureFormat::Bitmap:
+        if (decoder == PictureDecoder::Other) {
+            picture.FImage = DecodeOtherPicture(data, OtherReaderForExtension(extension));
+            break;
+        }
         picture.FImage = ToBitmap24(DecodeBmp(data));
         ConvertToSrgb(picture.FImage, BmpIccProfile(data));
         break;

@@ -21,7 +21,8 @@ void SetTurnByOrientation(bool on);
 
 // A picture file read by the decoder its extension names in PictureFormats()
 // (an extension without a decoder fails with
-// "Unknown picture file extension (.%s)"). A JPEG is read up to its header
+// "Unknown picture file extension (.%s)"). The formats of OtherFormats.h
+// (with AllPictureFormats()) load as bitmaps. A JPEG is read up to its header
 // only, so that the caller can choose the decoding scale first; every other
 // format is decoded at once. A JPEG with an EXIF orientation tag is turned
 // upright (see TurnByOrientation): its sizes and bitmaps are those of the

@@ -5,6 +5,7 @@
 #include "ColourProfile.h"
 #include "ExifDetails.h"
 #include "FileLib.h"
+#include "OtherFormats.h"
 #include "PictureFormats.h"
 #include "PictureLoader.h"
 #include "UserFiles.h"
@@ -89,7 +90,9 @@ QList<TDetailLine> PhotoDetailLines(const QString &fileName, int pixelWidth, int
     heading(QStringLiteral("Picture"));
     if (pixelWidth > 0 && pixelHeight > 0)
         add(QStringLiteral("Pixels"), QStringLiteral("%1 × %2").arg(pixelWidth).arg(pixelHeight));
-    add(QStringLiteral("Format"), FormatName(decoder));
+    add(QStringLiteral("Format"), decoder == PictureDecoder::Other
+                                      ? OtherFormatName(OtherReaderForExtension(PictureExtension(fileName)))
+                                      : FormatName(decoder));
     add(QStringLiteral("Colour profile"), IccProfileName(profile));
 
     if (decoder == PictureDecoder::Jpeg) {

@@ -84,6 +84,9 @@ bool CanPrefetch(const QString &fileName)
     case PictureDecoder::Jpeg:
     case PictureDecoder::Bitmap:
     case PictureDecoder::Icon:
+    // Each picture gets its own QImageReader, libavif decoder or libheif
+    // context, which may work on any thread.
+    case PictureDecoder::Other:
         return true;
     default:
         return false;

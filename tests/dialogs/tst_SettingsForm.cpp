@@ -96,6 +96,7 @@ private slots:
     void dialogWrites();
     void photoSettingIsStored();
     void slideSecondsAreStored();
+    void allFormatsSettingIsStored();
     void reopensUnchecked();
     void keepsTheRestOfMimeApps();
     void desktopExec_data();
@@ -253,6 +254,31 @@ void tst_SettingsForm::slideSecondsAreStored()
     }
     OpenRegKey(kAppKey)->WriteInteger(QStringLiteral("SlideShowSeconds"), 0);
     QCOMPARE(StoredSlideSeconds(), 3);
+}
+
+void tst_SettingsForm::allFormatsSettingIsStored()
+{
+    // Off by default and without a value; OK stores a change, Cancel does
+    // not; turned off again, the store is as it was before.
+    QVERIFY(!StoredAllPictureFormats());
+    StoredTurnByOrientation();   // the program's key exists, as after any run
+    const QByteArray before = ReadAll(RegStoreFile());
+    struct Step { bool click; bool ok; bool shown; bool stored; };
+    const Step steps[] = {{true, false, false, false}, {true, true, false, true},
+                          {false, true, true, true}, {true, true, true, false}};
+    for (const Step &step : steps) {
+        bool shown = true;
+        DriveDialog([&](TfrmSettings *form) {
+            QCOMPARE(form->cbxAllFormats->parentWidget(), form->grpPhotos);
+            shown = form->cbxAllFormats->isChecked();
+            if (step.click)
+                QTest::mouseClick(form->cbxAllFormats, Qt::LeftButton);
+            QTest::mouseClick(step.ok ? form->btnOK : form->btnCancel, Qt::LeftButton);
+        });
+        QCOMPARE(shown, step.shown);
+        QCOMPARE(StoredAllPictureFormats(), step.stored);
+    }
+    QCOMPARE(ReadAll(RegStoreFile()), before);
 }
 
 void tst_SettingsForm::reopensUnchecked()

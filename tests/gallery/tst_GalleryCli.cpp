@@ -2,6 +2,7 @@
 #include "FakePrompts.h"
 #include "GalleryCli.h"
 #include "JpegCodec.h"
+#include "OtherPictures.h"
 #include "TestFiles.h"
 #include "TestPaths.h"
 
@@ -55,6 +56,7 @@ private slots:
     void validationMessages_data();
     void validationMessages();
     void foldersAddPicturesInViewerOrder();
+    void allFormatsTakesTheOtherPictures();
     void createsMissingDestination();
     void optionsReachTheGallery();
     void noScheme();
@@ -250,6 +252,44 @@ void tst_GalleryCli::foldersAddPicturesInViewerOrder()
     QCOMPARE(ReadAll(FDest + "/images/3.bmp"), ReadAll(FBitmap));
     QCOMPARE(ReadAll(FDest + "/images/4.jpeg"), ReadAll(FJpeg));
     QCOMPARE(run.out, FDest + "/index.html\n");
+}
+
+void tst_GalleryCli::allFormatsTakesTheOtherPictures()
+{
+    // Browsers show PNG and GIF: copied. TIFF and HEIF: written as JPEG.
+    const QImage picture = OtherPictures::FourBlocks(64, 48);
+    AddCopy("album/a.bmp", FBitmap);
+    const QList<QPair<QString, QByteArray>> others = {{"b.png", "png"}, {"c.tif", "tiff"}, {"d.gif", "gif"},
+                                                      {"e.heic", "heif"}};
+    for (const auto &[name, reader] : others) {
+        const QByteArray file = OtherPictures::Encode(picture, reader);
+        if (file.isEmpty())
+            QSKIP("No HEIF encoder is installed");
+        WriteFile(FTemp->filePath("album/" + name), file);
+    }
+
+    ToolRun run = Run({"--dest", FDest, "--scheme=", FTemp->filePath("album")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(FilesBelow(FDest + "/images"), QStringList({"1.bmp"}));
+    run = Run({"--dest", FDest, FTemp->filePath("album/b.png")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("b.png: only BMP and JPEG files can go into a gallery"), qPrintable(run.err));
+
+    run = Run({"--dest", FDest, "--scheme=", "--all-formats", FTemp->filePath("album")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(FilesBelow(FDest + "/images"), QStringList({"1.bmp", "2.png", "3.jpeg", "4.gif", "5.jpeg"}));
+    QCOMPARE(ReadAll(FDest + "/images/2.png"), ReadAll(FTemp->filePath("album/b.png")));
+    QCOMPARE(ReadAll(FDest + "/images/4.gif"), ReadAll(FTemp->filePath("album/d.gif")));
+    QCOMPARE(JpegSize(FDest + "/images/3.jpeg"), QSize(64, 48));
+    QCOMPARE(JpegSize(FDest + "/images/5.jpeg"), QSize(64, 48));
+    for (int i = 1; i <= 5; ++i)
+        QCOMPARE(JpegSize(FDest + QStringLiteral("/thumbs/%1.jpeg").arg(i)), i == 1 ? QSize(120, 60) : QSize(64, 48));
+    QVERIFY(ReadAll(FDest + "/3.html").contains("images/3.jpeg"));
+
+    run = Run({"--dest", FDest, "--scheme=", "--all-formats", "--resize", "32x32", "--mode", "photos",
+               FTemp->filePath("album/b.png")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(JpegSize(FDest + "/images/1.jpeg"), QSize(32, 24));
 }
 
 void tst_GalleryCli::createsMissingDestination()

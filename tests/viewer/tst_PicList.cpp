@@ -1,6 +1,8 @@
 // Local
 #include "JpegCodec.h"
+#include "OtherPictures.h"
 #include "PicList.h"
+#include "PictureFormats.h"
 #include "TestFiles.h"
 
 // Qt
@@ -65,6 +67,7 @@ private slots:
     void largerBitmapIsCropped();
     void tinyAreaShowsNothing();
     void copyToClipboardFullSize();
+    void otherFormatsWithTheOption();
 };
 
 void tst_PicList::listingAndOrder()
@@ -352,3 +355,43 @@ void tst_PicList::copyToClipboardFullSize()
 
 QTEST_MAIN(tst_PicList)
 #include "tst_PicList.moc"
+
+void tst_PicList::otherFormatsWithTheOption()
+{
+    QTemporaryDir dir;
+    writeBmp(dir.filePath("a.bmp"), 30, 20);
+    const QImage picture = OtherPictures::FourBlocks(1600, 40);
+    QStringList others;
+    for (const char *name : {"b.png", "c.gif", "d.webp", "e.tif", "f.avif", "g.heic"}) {
+        const QByteArray reader = QByteArray(name).mid(2).replace("tif", "tiff").replace("heic", "heif");
+        const QByteArray file = OtherPictures::Encode(picture, reader);
+        if (file.isEmpty())
+            continue;   // no encoder installed for it
+        WriteFile(dir.filePath(name), file);
+        others << name;
+    }
+    QVERIFY(others.size() >= 4);
+    const auto listed = [&](TPicList &list) {
+        QStringList names;
+        for (int i = 0; i < list.Count(); ++i)
+            names << list.FileNames(i).mid(dir.path().size() + 1);
+        return names;
+    };
+
+    Shown shown;
+    shown.list.OpenFolder(dir.path(), QString());
+    QCOMPARE(listed(shown.list), QStringList{"a.bmp"});
+
+    SetAllPictureFormats(true);
+    shown.list.OpenFolder(dir.path(), QString());
+    QCOMPARE(listed(shown.list), QStringList{"a.bmp"} + others);
+    // Each is fitted into the window as a bitmap is.
+    for (const QString &name : others) {
+        shown.list.Next();
+        QCOMPARE(shown.list.FileNames(shown.list.ItemIndex()), dir.filePath(name));
+        QCOMPARE(shown.list.ImageWidth(), 1600);
+        QCOMPARE(shown.list.DisplayBitmap().size(), QSize(800, 20));
+        QCOMPARE(shown.list.ImageScale(), QString("50%"));
+    }
+    SetAllPictureFormats(false);
+}
