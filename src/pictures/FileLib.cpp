@@ -105,7 +105,21 @@ bool IsPictureExtension(const QString &fileName)
     if (dot < 0)
         return false;
     const QString ext = name.mid(dot + 1).toLower();
-    return !ext.isEmpty() && FolderListExtensions().contains(ext);
+    if (ext.isEmpty())
+        return false;
+    // The list takes an extension found anywhere in its text ("jp" passes,
+    // and then shows as an unknown extension).
+    const QString list = FolderListExtensions();
+    if (!AllPictureFormats())
+        return list.contains(ext);
+    // The formats the wider setting adds count by their whole extension
+    // only, so that "x.if" or "x.a" is not taken for a picture.
+    const QStringList names = list.split(u':');
+    if (names.contains(ext))
+        return true;
+    return std::any_of(names.begin(), names.end(), [&ext](const QString &known) {
+        return DecoderForExtension(known) != PictureDecoder::Other && known.contains(ext);
+    });
 }
 
 void SortPictureList(QStringList &files)

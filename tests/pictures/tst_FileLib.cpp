@@ -1,6 +1,7 @@
 // Local
 #include "AppError.h"
 #include "FileLib.h"
+#include "PictureFormats.h"
 #include "TestFiles.h"
 #include "TextUtils.h"
 
@@ -217,27 +218,42 @@ void tst_FileLib::extensionFilter_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("listed");
-    QTest::newRow("bmp") << "a.bmp" << true;
-    QTest::newRow("JPG upper") << "b.JPG" << true;
-    QTest::newRow("jpeg") << "c.jpeg" << true;
-    QTest::newRow("wmf") << "d.wmf" << true;
-    QTest::newRow("Emf") << "e.Emf" << true;
-    QTest::newRow("ico") << "f.ico" << true;
-    QTest::newRow("substring jp") << "e.jp" << true;
-    QTest::newRow("substring mp") << "g.mp" << true;
-    QTest::newRow("txt") << "c.txt" << false;
-    QTest::newRow("no extension") << "d" << false;
-    QTest::newRow("trailing dot") << "h." << false;
-    QTest::newRow("tiff") << "i.tiff" << false;
-    QTest::newRow("dot in folder only") << "/x.jpg/readme" << false;
-    QTest::newRow("two dots") << "j.txt.bmp" << true;
+    QTest::addColumn<bool>("allFormats");
+    QTest::newRow("bmp") << "a.bmp" << true << false;
+    QTest::newRow("JPG upper") << "b.JPG" << true << false;
+    QTest::newRow("jpeg") << "c.jpeg" << true << false;
+    QTest::newRow("wmf") << "d.wmf" << true << false;
+    QTest::newRow("Emf") << "e.Emf" << true << false;
+    QTest::newRow("ico") << "f.ico" << true << false;
+    QTest::newRow("substring jp") << "e.jp" << true << false;
+    QTest::newRow("substring mp") << "g.mp" << true << false;
+    QTest::newRow("txt") << "c.txt" << false << false;
+    QTest::newRow("no extension") << "d" << false << false;
+    QTest::newRow("trailing dot") << "h." << false << false;
+    QTest::newRow("tiff") << "i.tiff" << false << false;
+    QTest::newRow("dot in folder only") << "/x.jpg/readme" << false << false;
+    QTest::newRow("two dots") << "j.txt.bmp" << true << false;
+    // With the other formats on, they count by their whole extension only;
+    // the old ones keep their loose match.
+    QTest::newRow("all: png") << "k.PNG" << true << true;
+    QTest::newRow("all: tiff") << "i.tiff" << true << true;
+    QTest::newRow("all: heic") << "l.heic" << true << true;
+    QTest::newRow("all: part of gif or tif") << "m.if" << false << true;
+    QTest::newRow("all: part of avif") << "n.a" << false << true;
+    QTest::newRow("all: part of webp") << "o.eb" << false << true;
+    QTest::newRow("all: substring jp") << "e.jp" << true << true;
+    QTest::newRow("all: txt") << "c.txt" << false << true;
 }
 
 void tst_FileLib::extensionFilter()
 {
     QFETCH(QString, name);
     QFETCH(bool, listed);
-    QCOMPARE(IsPictureExtension(name), listed);
+    QFETCH(bool, allFormats);
+    SetAllPictureFormats(allFormats);
+    const bool got = IsPictureExtension(name);
+    SetAllPictureFormats(false);
+    QCOMPARE(got, listed);
 }
 
 QTEST_GUILESS_MAIN(tst_FileLib)
