@@ -70,6 +70,20 @@ function background(doc) { return doc.defaultView.getComputedStyle(doc.body).bac
 </script></body></html>
 )";
 
+// The two corpus pictures the galleries are made of, and a temporary folder
+// with empty sources/ and schemes/ folders.
+struct Scratch
+{
+    QTemporaryDir temp;
+    QString jpeg = CorpusDir() + QStringLiteral("/jpeg/libjpeg-turbo/testorig.jpg");
+    QString bitmap = CorpusDir() + QStringLiteral("/bmp/bmpsuite/g/rgb24.bmp");
+    QString sources = temp.filePath(QStringLiteral("sources"));
+    QString schemes = temp.filePath(QStringLiteral("schemes"));
+
+    bool HavePictures() const { return QFileInfo::exists(jpeg) && QFileInfo::exists(bitmap); }
+    bool Made() const { return temp.isValid() && QDir().mkpath(sources) && QDir().mkpath(schemes); }
+};
+
 } // namespace
 
 class tst_GalleryBrowser : public QObject
@@ -87,17 +101,12 @@ void tst_GalleryBrowser::galleryOpensInBrowser()
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
         QSKIP("Chromium is not installed (Debian package chromium); the browser test is skipped");
-    const QString jpeg = CorpusDir() + QStringLiteral("/jpeg/libjpeg-turbo/testorig.jpg");
-    const QString bitmap = CorpusDir() + QStringLiteral("/bmp/bmpsuite/g/rgb24.bmp");
-    if (!QFileInfo::exists(jpeg) || !QFileInfo::exists(bitmap))
+    const Scratch scratch;
+    if (!scratch.HavePictures())
         QSKIP("Test pictures are missing (set TAMSEL_SHARED_DIR)");
-
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    const QString sources = temp.filePath(QStringLiteral("sources"));
-    const QString schemes = temp.filePath(QStringLiteral("schemes"));
-    QVERIFY(QDir().mkpath(sources));
-    QVERIFY(QDir().mkpath(schemes));
+    QVERIFY(scratch.Made());
+    const QTemporaryDir &temp = scratch.temp;
+    const QString &sources = scratch.sources, &schemes = scratch.schemes, &jpeg = scratch.jpeg, &bitmap = scratch.bitmap;
     // Our own dark scheme under a name that only works when escaped.
     const QString scheme = QStringLiteral("R&D \"dark\" #1?.css");
     QVERIFY(QFile::copy(SourceDir() + QStringLiteral("/resources/schemes/dark.css"), schemes + u'/' + scheme));
@@ -188,17 +197,12 @@ void tst_GalleryBrowser::pagesOnPhoneAndDesktop()
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
     if (node.isEmpty())
         QSKIP("Node is not installed (Debian package nodejs); the browser test is skipped");
-    const QString jpeg = CorpusDir() + QStringLiteral("/jpeg/libjpeg-turbo/testorig.jpg");
-    const QString bitmap = CorpusDir() + QStringLiteral("/bmp/bmpsuite/g/rgb24.bmp");
-    if (!QFileInfo::exists(jpeg) || !QFileInfo::exists(bitmap))
+    const Scratch scratch;
+    if (!scratch.HavePictures())
         QSKIP("Test pictures are missing (set TAMSEL_SHARED_DIR)");
-
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    const QString sources = temp.filePath(QStringLiteral("sources"));
-    const QString schemes = temp.filePath(QStringLiteral("schemes"));
-    QVERIFY(QDir().mkpath(sources));
-    QVERIFY(QDir().mkpath(schemes));
+    QVERIFY(scratch.Made());
+    const QTemporaryDir &temp = scratch.temp;
+    const QString &sources = scratch.sources, &schemes = scratch.schemes, &jpeg = scratch.jpeg, &bitmap = scratch.bitmap;
     QVERIFY(QFile::copy(SourceDir() + QStringLiteral("/resources/schemes/warm.css"), schemes + "/warm.css"));
     // A photo wider than any phone, names that must be escaped, a copy whose
     // address must be encoded.
