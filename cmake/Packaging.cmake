@@ -91,8 +91,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${TAMSEL_HOME_HOST}/")
 # The libraries the programs link, as dpkg-shlibdeps finds them (Qt's
 # platform plugins come with libqt6gui6); the desktop's opener shows the
-# finished gallery, and Qt's image plugins read WebP and TIFF pictures when
-# all picture formats are shown.
+# finished gallery, and when all picture formats are shown Qt's image plugins
+# read WebP and TIFF pictures, libavif and libheif (opened on first use, so
+# not seen by dpkg-shlibdeps) AVIF and HEIF pictures.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-image-formats-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "xdg-utils, qt6-image-formats-plugins, ${TAMSEL_AVIF_PACKAGE}, ${TAMSEL_HEIF_PACKAGE}")
 include(CPack)

@@ -22,6 +22,9 @@
 #include <cstring>
 #include <memory>
 
+// System
+#include <dlfcn.h>
+
 namespace {
 
 enum class TReaderKind { None, Qt, Avif, Heif };
@@ -106,11 +109,90 @@ QImage ReadWithQt(QByteArrayView data, const TOtherFormat &format)
     return Finished(image, space.isValid() ? space.iccProfile() : QByteArray());
 }
 
+// ---- The libraries, opened on first use --------------------------------
+
+// libavif and libheif bring two dozen libraries with them (the AV1 and HEVC
+// codecs, and encoders we never use). Linked to the programs, every start
+// would load and relocate them all, with the option off too; opened here
+// when the first such picture is read, they cost nothing until then. A
+// machine without them reads those pictures as a machine without Qt's
+// image plugins reads WebP: with a message saying what is missing.
+#define TAMSEL_AVIF_FUNCTIONS(X) X(avifDecoderCreate) X(avifDecoderDestroy) X(avifDecoderSetIOMemory) X(avifDecoderParse) X(avifDecoderNextImage) X(avifRGBImageSetDefaults) X(avifImageYUVToRGB)
+#define TAMSEL_HEIF_FUNCTIONS(X) X(heif_context_alloc) X(heif_context_free) X(heif_context_get_primary_image_handle) X(heif_context_read_from_memory_without_copy) X(heif_context_set_maximum_image_size_limit) X(heif_decode_image) X(heif_decoding_options_alloc) X(heif_decoding_options_free) X(heif_image_get_height) X(heif_image_get_plane_readonly) X(heif_image_get_width) X(heif_image_handle_get_color_profile_type) X(heif_image_handle_get_height) X(heif_image_handle_get_raw_color_profile) X(heif_image_handle_get_raw_color_profile_size) X(heif_image_handle_get_width) X(heif_image_handle_has_alpha_channel) X(heif_image_handle_release) X(heif_image_release) X(heif_init)
+
+struct TAvifApi
+{
+#define TAMSEL_POINTER(name) decltype(&::name) name = nullptr;
+    TAMSEL_AVIF_FUNCTIONS(TAMSEL_POINTER)
+};
+
+struct THeifApi
+{
+    TAMSEL_HEIF_FUNCTIONS(TAMSEL_POINTER)
+#undef TAMSEL_POINTER
+};
+
+// Opens soname once for the program's life, whichever thread comes first,
+// and resolves the functions resolve names; nullptr when the library or a
+// function is missing.
+template <class Api, class Resolve>
+const Api *OpenLibrary(const char *soname, Resolve resolve)
+{
+    void *library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return nullptr;
+    auto *api = new Api;   // kept for the program's life, as the library is
+    if (!resolve(library, *api)) {
+        delete api;
+        return nullptr;
+    }
+    return api;
+}
+
+template <class Pointer>
+bool Symbol(void *library, const char *name, Pointer &pointer)
+{
+    pointer = reinterpret_cast<Pointer>(dlsym(library, name));
+    return pointer != nullptr;
+}
+
+[[noreturn]] void Missing(const char *format, const char *soname)
+{
+    throw AppError(QStringLiteral("%1 pictures cannot be read: %2 is not installed")
+                       .arg(QLatin1String(format), QLatin1String(soname)));
+}
+
+const TAvifApi &Avif()
+{
+    static const TAvifApi *api = OpenLibrary<TAvifApi>(TAMSEL_AVIF_SONAME, [](void *library, TAvifApi &a) {
+        bool ok = true;
+#define TAMSEL_RESOLVE(name) ok = ok && Symbol(library, #name, a.name);
+        TAMSEL_AVIF_FUNCTIONS(TAMSEL_RESOLVE)
+        return ok;
+    });
+    if (!api)
+        Missing("AVIF", TAMSEL_AVIF_SONAME);
+    return *api;
+}
+
+const THeifApi &Heif()
+{
+    static const THeifApi *api = OpenLibrary<THeifApi>(TAMSEL_HEIF_SONAME, [](void *library, THeifApi &a) {
+        bool ok = true;
+        TAMSEL_HEIF_FUNCTIONS(TAMSEL_RESOLVE)
+#undef TAMSEL_RESOLVE
+        return ok;
+    });
+    if (!api)
+        Missing("HEIF", TAMSEL_HEIF_SONAME);
+    return *api;
+}
+
 // ---- AVIF (libavif) -----------------------------------------------------
 
 struct AvifDecoderFree
 {
-    void operator()(avifDecoder *decoder) const { avifDecoderDestroy(decoder); }
+    void operator()(avifDecoder *decoder) const { Avif().avifDecoderDestroy(decoder); }
 };
 
 // irot turns anticlockwise in quarter turns and imir mirrors after it, as
@@ -130,7 +212,7 @@ using AvifDecoder = std::unique_ptr<avifDecoder, AvifDecoderFree>;
 // may have.
 AvifDecoder ParsedAvif(QByteArrayView data, const TOtherFormat &format, uint32_t sizeLimit)
 {
-    AvifDecoder decoder(avifDecoderCreate());
+    AvifDecoder decoder(Avif().avifDecoderCreate());
     if (!decoder)
         throw AppError(QStringLiteral("Out of memory"));
     decoder->strictFlags = AVIF_STRICT_DISABLED;   // as lenient as browsers
@@ -138,9 +220,9 @@ AvifDecoder ParsedAvif(QByteArrayView data, const TOtherFormat &format, uint32_t
     decoder->ignoreXMP = AVIF_TRUE;
     decoder->imageSizeLimit = sizeLimit;
     decoder->imageDimensionLimit = 0;   // the size limit decides
-    if (avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const uint8_t *>(data.data()), size_t(data.size()))
+    if (Avif().avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const uint8_t *>(data.data()), size_t(data.size()))
             != AVIF_RESULT_OK
-        || avifDecoderParse(decoder.get()) != AVIF_RESULT_OK)
+        || Avif().avifDecoderParse(decoder.get()) != AVIF_RESULT_OK)
         Invalid(format);
     return decoder;
 }
@@ -160,7 +242,7 @@ QImage ReadAvif(QByteArrayView data, const TOtherFormat &format)
     }
     const AvifDecoder decoder =
         ParsedAvif(data, format, uint32_t(std::min<qint64>(AVIF_DEFAULT_IMAGE_SIZE_LIMIT, kMaxBitmapBytes / 3)));
-    if (avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
+    if (Avif().avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
         Invalid(format);
     const avifImage &stored = *decoder->image;
     CheckBitmapSize(stored.width, stored.height);
@@ -173,12 +255,12 @@ QImage ReadAvif(QByteArrayView data, const TOtherFormat &format)
                            .arg(stored.width)
                            .arg(stored.height));
     avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, &stored);
+    Avif().avifRGBImageSetDefaults(&rgb, &stored);
     rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_BGR;
     rgb.depth = 8;
     rgb.pixels = image.bits();
     rgb.rowBytes = uint32_t(image.bytesPerLine());
-    if (avifImageYUVToRGB(&stored, &rgb) != AVIF_RESULT_OK)
+    if (Avif().avifImageYUVToRGB(&stored, &rgb) != AVIF_RESULT_OK)
         Invalid(format);
     const QByteArray profile(reinterpret_cast<const char *>(stored.icc.data), qsizetype(stored.icc.size));
     return Transformed(Finished(image, profile), stored);
@@ -190,7 +272,7 @@ void InitHeif()
 {
     // Once for the program's life, whichever thread comes first.
     static const bool done = [] {
-        heif_init(nullptr);
+        Heif().heif_init(nullptr);
         return true;
     }();
     (void)done;
@@ -198,29 +280,29 @@ void InitHeif()
 
 struct HeifFree
 {
-    void operator()(heif_context *context) const { heif_context_free(context); }
-    void operator()(const heif_image_handle *handle) const { heif_image_handle_release(handle); }
-    void operator()(const heif_image *image) const { heif_image_release(image); }
-    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
+    void operator()(heif_context *context) const { Heif().heif_context_free(context); }
+    void operator()(const heif_image_handle *handle) const { Heif().heif_image_handle_release(handle); }
+    void operator()(const heif_image *image) const { Heif().heif_image_release(image); }
+    void operator()(heif_decoding_options *options) const { Heif().heif_decoding_options_free(options); }
 };
 
 QImage ReadHeif(QByteArrayView data, const TOtherFormat &format)
 {
     InitHeif();
-    std::unique_ptr<heif_context, HeifFree> context(heif_context_alloc());
+    std::unique_ptr<heif_context, HeifFree> context(Heif().heif_context_alloc());
     if (!context)
         throw AppError(QStringLiteral("Out of memory"));
     // The data outlives the context.
-    if (heif_context_read_from_memory_without_copy(context.get(), data.data(), size_t(data.size()), nullptr).code
+    if (Heif().heif_context_read_from_memory_without_copy(context.get(), data.data(), size_t(data.size()), nullptr).code
         != heif_error_Ok)
         Invalid(format);
     heif_image_handle *rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok || !rawHandle)
+    if (Heif().heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok || !rawHandle)
         Invalid(format);
     std::unique_ptr<const heif_image_handle, HeifFree> handle(rawHandle);
     // The size as shown, the file's turns and mirrors applied.
-    const int width = heif_image_handle_get_width(rawHandle);
-    const int height = heif_image_handle_get_height(rawHandle);
+    const int width = Heif().heif_image_handle_get_width(rawHandle);
+    const int height = Heif().heif_image_handle_get_height(rawHandle);
     CheckBitmapSize(width, height);
     CheckBitmapSize(height, width);
     // A picture made of tiles takes its size from its grid, which libheif
@@ -229,12 +311,12 @@ QImage ReadHeif(QByteArrayView data, const TOtherFormat &format)
     // side much longer than the longer side above: a coded picture may be
     // larger than the one shown by less than one 64-pixel block of the
     // codec (the file crops it).
-    heif_context_set_maximum_image_size_limit(context.get(), std::min(32768, std::max(width, height) + 128));
+    Heif().heif_context_set_maximum_image_size_limit(context.get(), std::min(32768, std::max(width, height) + 128));
 
-    const bool alpha = heif_image_handle_has_alpha_channel(rawHandle) != 0;
-    std::unique_ptr<heif_decoding_options, HeifFree> options(heif_decoding_options_alloc());
+    const bool alpha = Heif().heif_image_handle_has_alpha_channel(rawHandle) != 0;
+    std::unique_ptr<heif_decoding_options, HeifFree> options(Heif().heif_decoding_options_alloc());
     heif_image *rawImage = nullptr;
-    if (heif_decode_image(rawHandle, &rawImage, heif_colorspace_RGB,
+    if (Heif().heif_decode_image(rawHandle, &rawImage, heif_colorspace_RGB,
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
                 .code
             != heif_error_Ok
@@ -242,9 +324,9 @@ QImage ReadHeif(QByteArrayView data, const TOtherFormat &format)
         Invalid(format);
     std::unique_ptr<const heif_image, HeifFree> decoded(rawImage);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(rawImage, heif_channel_interleaved, &stride);
-    const int w = heif_image_get_width(rawImage, heif_channel_interleaved);
-    const int h = heif_image_get_height(rawImage, heif_channel_interleaved);
+    const uint8_t *plane = Heif().heif_image_get_plane_readonly(rawImage, heif_channel_interleaved, &stride);
+    const int w = Heif().heif_image_get_width(rawImage, heif_channel_interleaved);
+    const int h = Heif().heif_image_get_height(rawImage, heif_channel_interleaved);
     if (!plane || w <= 0 || h <= 0)
         Invalid(format);
     CheckBitmapSize(w, h);
@@ -259,12 +341,12 @@ QImage ReadHeif(QByteArrayView data, const TOtherFormat &format)
     decoded.reset();
 
     QByteArray profile;
-    if (heif_image_handle_get_color_profile_type(rawHandle) == heif_color_profile_type_prof
-        || heif_image_handle_get_color_profile_type(rawHandle) == heif_color_profile_type_rICC) {
-        const size_t size = heif_image_handle_get_raw_color_profile_size(rawHandle);
+    if (Heif().heif_image_handle_get_color_profile_type(rawHandle) == heif_color_profile_type_prof
+        || Heif().heif_image_handle_get_color_profile_type(rawHandle) == heif_color_profile_type_rICC) {
+        const size_t size = Heif().heif_image_handle_get_raw_color_profile_size(rawHandle);
         if (size > 0 && size <= size_t(kMaxIccProfileBytes)) {
             profile.resize(qsizetype(size));
-            if (heif_image_handle_get_raw_color_profile(rawHandle, profile.data()).code != heif_error_Ok)
+            if (Heif().heif_image_handle_get_raw_color_profile(rawHandle, profile.data()).code != heif_error_Ok)
                 profile.clear();
         }
     }
