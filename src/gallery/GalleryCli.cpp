@@ -403,7 +403,7 @@ QString HelpText(const QString &schemesFolder)
                "      --open             open the gallery in the web browser at the end\n"
                "  -j, --jobs N           photos made at once (default: the number of cores)\n"
                "      --all-formats      also take PNG, GIF, WebP, TIFF, AVIF and HEIF pictures;\n"
-               "                         unresized TIFF, AVIF and HEIF photos become JPEG files\n"
+               "                         unresized, they too become JPEG files\n"
                "  -h, --help             show this help\n"
                "      --version          show the program's version\n"
                "\n"

@@ -127,8 +127,8 @@ bool CheckPublishSettings(const TGallerySettings &settings, PublishHost &host);
 // Output names of the photo at zero-based index i (its number is i + 1).
 QString ThumbFileName(int index);                                      // "1.jpeg"
 QString PageFileName(int index);                                       // "1.html"
-// n.jpeg when photos are resized or the source is a picture browsers do not
-// show (GalleryCopiesPhoto: TIFF, AVIF, HEIF); else n + the source's
+// n.jpeg when photos are resized or the source is of a format the gallery
+// writes as JPEG (GalleryCopiesPhoto: PNG, GIF, WebP, TIFF, AVIF, HEIF); else n + the source's
 // extension in lower case, ".jpg" becoming ".jpeg" (x.JPG -> 1.jpeg,
 // x.BMP -> 1.bmp, x -> 1).
 QString PhotoFileName(const TGallerySettings &settings, int index);

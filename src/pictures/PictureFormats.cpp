@@ -24,11 +24,10 @@ constexpr std::array<TPictureFormat, 16> kFormats{{
     {Always, "ico", PictureDecoder::Icon, true, 0, 0, nullptr, true, nullptr},
     {PlainOnly, "tif", PictureDecoder::None, false, 4, 0, nullptr, true, nullptr},
     {PlainOnly, "tiff", PictureDecoder::None, false, 5, 0, nullptr, true, nullptr},
-    // Browsers show PNG, GIF and WebP; an unresized gallery photo of the
-    // others is written as JPEG.
-    {AllOnly, "png", PictureDecoder::Other, true, 6, 4, "PNG Image", true, "png"},
-    {AllOnly, "gif", PictureDecoder::Other, true, 7, 5, "GIF Image", true, "gif"},
-    {AllOnly, "webp", PictureDecoder::Other, true, 8, 6, "WebP Image", true, "webp"},
+    // A gallery photo of these is always a JPEG file, resized or not.
+    {AllOnly, "png", PictureDecoder::Other, true, 6, 4, "PNG Image", false, "png"},
+    {AllOnly, "gif", PictureDecoder::Other, true, 7, 5, "GIF Image", false, "gif"},
+    {AllOnly, "webp", PictureDecoder::Other, true, 8, 6, "WebP Image", false, "webp"},
     {AllOnly, "tif", PictureDecoder::Other, true, 4, 7, "TIFF Image", false, "tiff"},
     {AllOnly, "tiff", PictureDecoder::Other, true, 5, 8, "TIFF Image", false, "tiff"},
     {AllOnly, "avif", PictureDecoder::Other, true, 9, 9, "AVIF Image", false, "avif"},
@@ -144,5 +143,5 @@ QByteArray OtherReaderForExtension(const QString &extension)
 bool GalleryCopiesPhoto(const QString &extension)
 {
     const TPictureFormat *format = FindFormat(extension);
-    return !format || format->BrowserShows;
+    return !format || format->CopiedIntoGallery;
 }

@@ -30,7 +30,7 @@ struct TPictureFormat
     int OpenDialogPlace;        // place in the open dialog's "Image Files"; 0: absent
     int GalleryPlace;           // place in the gallery dialog's filter; 0: absent
     const char *GalleryName;    // that filter's name for it ("Bitmaps")
-    bool BrowserShows;          // an unresized gallery photo is a copy, else a JPEG file
+    bool CopiedIntoGallery;     // an unresized gallery photo is a copy, else a JPEG file
     const char *OtherReader;    // PictureDecoder::Other: the reader ("tiff"), see OtherFormats.h
 };
 
@@ -71,5 +71,6 @@ QString GalleryPhotoFilter();
 bool IsGalleryPhotoExtension(const QString &extension);
 
 // Whether an unresized gallery photo with this extension is copied as it
-// is (true), or written as a JPEG file because browsers cannot show it.
+// is (true: BMP and JPEG, as ever), or written as a JPEG file (the other
+// formats).
 bool GalleryCopiesPhoto(const QString &extension);

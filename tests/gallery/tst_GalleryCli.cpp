@@ -256,7 +256,7 @@ void tst_GalleryCli::foldersAddPicturesInViewerOrder()
 
 void tst_GalleryCli::allFormatsTakesTheOtherPictures()
 {
-    // Browsers show PNG and GIF: copied. TIFF and HEIF: written as JPEG.
+    // Unresized, every one of them is written as a JPEG file.
     const QImage picture = OtherPictures::FourBlocks(64, 48);
     AddCopy("album/a.bmp", FBitmap);
     const QList<QPair<QString, QByteArray>> others = {{"b.png", "png"}, {"c.tif", "tiff"}, {"d.gif", "gif"},
@@ -277,11 +277,9 @@ void tst_GalleryCli::allFormatsTakesTheOtherPictures()
 
     run = Run({"--dest", FDest, "--scheme=", "--all-formats", FTemp->filePath("album")});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(FilesBelow(FDest + "/images"), QStringList({"1.bmp", "2.png", "3.jpeg", "4.gif", "5.jpeg"}));
-    QCOMPARE(ReadAll(FDest + "/images/2.png"), ReadAll(FTemp->filePath("album/b.png")));
-    QCOMPARE(ReadAll(FDest + "/images/4.gif"), ReadAll(FTemp->filePath("album/d.gif")));
-    QCOMPARE(JpegSize(FDest + "/images/3.jpeg"), QSize(64, 48));
-    QCOMPARE(JpegSize(FDest + "/images/5.jpeg"), QSize(64, 48));
+    QCOMPARE(FilesBelow(FDest + "/images"), QStringList({"1.bmp", "2.jpeg", "3.jpeg", "4.jpeg", "5.jpeg"}));
+    for (int i = 2; i <= 5; ++i)
+        QCOMPARE(JpegSize(FDest + QStringLiteral("/images/%1.jpeg").arg(i)), QSize(64, 48));
     for (int i = 1; i <= 5; ++i)
         QCOMPARE(JpegSize(FDest + QStringLiteral("/thumbs/%1.jpeg").arg(i)), i == 1 ? QSize(120, 60) : QSize(64, 48));
     QVERIFY(ReadAll(FDest + "/3.html").contains("images/3.jpeg"));
