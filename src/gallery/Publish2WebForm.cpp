@@ -256,6 +256,8 @@ void TfrmPublish2Web::BuildSettingsPage()
     sbnOpenSchemes = MakeButton(QStringLiteral("Open schemes folder"), grpHtmlPages, QSize(0, 24));
     cbxModernPages = new QCheckBox(QStringLiteral("Pages for phones and keyboards"), grpHtmlPages);
     cbxModernPages->setObjectName(QStringLiteral("cbxModernPages"));
+    // Pages for phones wrap their thumbnails to the screen: no columns.
+    connect(cbxModernPages, &QCheckBox::toggled, edtThumbColumns, [this](bool on) { edtThumbColumns->setEnabled(!on); });
     auto *html = new QGridLayout(grpHtmlPages);
     html->addWidget(label(QStringLiteral("Thumbnail columns"), grpHtmlPages), 0, 0);
     html->addWidget(edtThumbColumns, 0, 1, Qt::AlignLeft);

@@ -302,8 +302,11 @@ void tst_Publish2WebForm::modernPagesBoxIsRemembered()
         QVERIFY(form.grpHtmlPages->isAncestorOf(form.cbxModernPages));
         QCOMPARE(form.cbxModernPages->isChecked(), opensOn);
         QCOMPARE(form.GallerySettings().Pages, opensOn ? gpModern : gpClassic);
+        // The modern pages wrap their thumbnails: the columns are not asked.
+        QCOMPARE(form.edtThumbColumns->isEnabled(), !opensOn);
         form.cbxModernPages->setChecked(closesOn);
         QCOMPARE(form.GallerySettings().Pages, closesOn ? gpModern : gpClassic);
+        QCOMPARE(form.edtThumbColumns->isEnabled(), !closesOn);
     }
     if (!closesOn)
         QCOMPARE(ReadAll(RegStoreFile()), withoutBox);
