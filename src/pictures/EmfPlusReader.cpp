@@ -10,6 +10,7 @@
 // Qt
 #include <QFont>
 #include <QGlyphRun>
+#include <QPainterPath>
 #include <QRawFont>
 #include <QTextOption>
 
@@ -559,6 +560,23 @@ struct TEmfPlusPlayer::Impl
         return rendered;
     }
 
+    // How text drawn with the 100-pixel font under t comes out on the canvas.
+    // Qt keeps glyphs as images up to 64 pixels, judging by the transform's
+    // mean scale: a glyph stretched far along one axis only is still made
+    // as an image, and one of a file's wild transforms (a shear of 10^10)
+    // then crashes Qt's font engine. Text larger than 64 pixels along either
+    // axis is therefore drawn as outlines here, text that fills no pixel or
+    // is larger than any canvas not at all.
+    enum class TTextWay { Skip, Glyphs, Outlines };
+    static TTextWay TextWay(const QTransform &t)
+    {
+        const double big = 100 * std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+        const double area = 100 * 100 * std::fabs(t.determinant());
+        if (!std::isfinite(big) || !std::isfinite(area) || !(area > 0.01) || big > 65536)
+            return TTextWay::Skip;
+        return big > 64 ? TTextWay::Outlines : TTextWay::Glyphs;
+    }
+
     // Text is laid out with a 100-pixel font, scaled to the em size.
     QFont Font(const TPlusFont &f, double &emWorld)
     {
@@ -603,6 +621,12 @@ struct TEmfPlusPlayer::Impl
                                   : QRectF(layout.topLeft(), QSizeF(em * length, em * 1.5));
         Draw(bounds, [&](QPainter &p) {
             p.setTransform(QTransform::fromScale(k, k) * p.transform());
+            // Laid-out text is left to Qt, which draws large text as
+            // outlines itself; only text stretched along one axis is not.
+            const TTextWay way = TextWay(p.transform());
+            const double mean = 100 * std::sqrt(std::fabs(p.transform().determinant()));
+            if (way == TTextWay::Skip || (way == TTextWay::Outlines && mean <= 64))
+                return;
             p.setFont(qfont);
             p.setPen(QPen(*brush, 0));
             const QRectF box(layout.left() / k, layout.top() / k, layout.width() / k, layout.height() / k);
@@ -642,12 +666,25 @@ struct TEmfPlusPlayer::Impl
         const bool realized = options & 4;          // RealizedAdvance: only the first position
         Draw(positions.boundingRect().adjusted(-em, -em, em * count, em), [&](QPainter &p) {
             p.setTransform(QTransform::fromScale(k, k) * matrix * p.transform());
+            const TTextWay way = TextWay(p.transform());
+            if (way == TTextWay::Skip)
+                return;
             p.setFont(qfont);
             p.setPen(QPen(*brush, 0));
             if (characters) {
                 QString text(qsizetype(count), Qt::Uninitialized);
                 for (qint64 i = 0; i < count; ++i)
                     text[qsizetype(i)] = QChar(r.U16(28 + i * 2));
+                if (way == TTextWay::Outlines) {
+                    QPainterPath path;
+                    if (realized)
+                        path.addText(positions[0] / k, qfont, text);
+                    else
+                        for (qint64 i = 0; i < count; ++i)
+                            path.addText(positions[qsizetype(i)] / k, qfont, QString(text[qsizetype(i)]));
+                    p.fillPath(path, *brush);
+                    return;
+                }
                 if (realized) {
                     p.drawText(positions[0] / k, text);
                 } else {
@@ -673,6 +710,13 @@ struct TEmfPlusPlayer::Impl
             } else {
                 for (qint64 i = 0; i < count; ++i)
                     at[qsizetype(i)] = positions[qsizetype(i)] / k;
+            }
+            if (way == TTextWay::Outlines) {
+                QPainterPath path;
+                for (qint64 i = 0; i < count; ++i)
+                    path.addPath(raw.pathForGlyph(glyphs[qsizetype(i)]).translated(at[qsizetype(i)]));
+                p.fillPath(path, *brush);
+                return;
             }
             QGlyphRun run;
             run.setRawFont(raw);

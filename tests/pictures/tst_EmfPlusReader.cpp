@@ -87,6 +87,8 @@ private slots:
     void plainOrPlus();
     void drawing_data();
     void drawing();
+    void textUnderWildTransforms_data();
+    void textUnderWildTransforms();
 };
 
 // Which of a file's two pictures is drawn.
@@ -243,6 +245,43 @@ void tst_EmfPlusReader::drawing()
     QCOMPARE(At(image, coloured.x(), coloured.y()), colour);
     if (white.x() >= 0)
         QCOMPARE(At(image, white.x(), white.y()), QRgb(0xFFFFFF));
+}
+
+void tst_EmfPlusReader::textUnderWildTransforms_data()
+{
+    QTest::addColumn<QByteArray>("matrix");
+    QTest::addColumn<bool>("ink");
+    QTest::newRow("plain") << Floats({1, 0, 0, 1, 0, 0}) << true;
+    // Wider than Qt keeps glyph images for, along one axis only.
+    QTest::newRow("stretched: outlines") << Floats({4, 0, 0, 1, 0, 0}) << true;
+    // A shear that once crashed Qt's font engine; it fills no pixel.
+    QTest::newRow("shear of 10^14: nothing") << Floats({4.7e-38f, 5.6e14f, 3.85e-34f, 3.85e-34f, 0, 0}) << false;
+    QTest::newRow("larger than any canvas: nothing") << Floats({1e6f, 0, 0, 1e6f, 0, 0}) << false;
+}
+
+// Driver strings carry their own matrix; whatever it is, the text is drawn
+// or left out, never handed to Qt in a way that crashes it.
+void tst_EmfPlusReader::textUnderWildTransforms()
+{
+    QFETCH(QByteArray, matrix);
+    QFETCH(bool, ink);
+    // Qt's complaint when it tries to make an image of such a glyph; in
+    // the fuzz build that attempt crashed.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("render glyph failed")));
+    QByteArray font = Dwords({0xDBC01002}) + Floats({20}) + Dwords({2, 0, 0, 5});
+    for (const char c : QByteArray("Arial"))
+        Put16(font, quint16(c));
+    // "HH", characters, realized advance, at (10, 50), with the matrix.
+    const QByteArray text = Dwords({kRed, 1 | 4, 1, 2}) + QByteArray("H\0H\0", 4) + Floats({10, 50, 30, 50}) + matrix;
+    Emf e;
+    e.Raw(70, Plus().Header(false).Comment());
+    e.Raw(70, Plus().Rec(0x4008, 0x0600, font).Rec(0x4036, 0x8000, text).Comment());
+    const QImage image = RenderMetafile(e.Finish(), MetafileKind::Emf);
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            red += qRed(image.pixel(x, y)) > 200 && qGreen(image.pixel(x, y)) < 100;
+    QCOMPARE(red > 20, ink);
 }
 
 QTEST_MAIN(tst_EmfPlusReader)
