@@ -1,6 +1,7 @@
 // Local
 #include "FakePrompts.h"
 #include "ShellOps.h"
+#include "TestFiles.h"
 #include "TestPaths.h"
 
 // Qt
@@ -22,14 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray Content(int size, int seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char((i * 31 + seed * 7 + i / 251) & 0xff);
-    return data;
-}
 
 void Put(const QString &path, const QByteArray &data)
 {
@@ -149,7 +142,7 @@ void tst_ShellOps::init()
     QVERIFY(QDir(FDir->path()).mkdir(QStringLiteral("dest")));
     FSource = FDir->filePath(QStringLiteral("src/photo 1.jpg"));
     FDest = FDir->filePath(QStringLiteral("dest"));
-    Put(FSource, Content(300 * 1024, 1));
+    Put(FSource, PatternedBytes(300 * 1024, 1));
 }
 
 void tst_ShellOps::cleanup()
@@ -190,7 +183,7 @@ void tst_ShellOps::deleteFile()
     QCOMPARE(prompts.messages.first().text, question);
     QCOMPARE(prompts.messages.first().buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(QFile::exists(FSource), !yes);
-    QCOMPARE(Get(trashed) == Content(300 * 1024, 1), yes && allowUndo);
+    QCOMPARE(Get(trashed) == PatternedBytes(300 * 1024, 1), yes && allowUndo);
 }
 
 void tst_ShellOps::deleteMissingFile()
@@ -237,7 +230,7 @@ void tst_ShellOps::copyOrMove()
     QFETCH(bool, result);
     QFETCH(QString, error);
     const QByteArray source = Get(FSource);
-    const QByteArray old = Content(1000, 2);
+    const QByteArray old = PatternedBytes(1000, 2);
     QString dest = FDest;
     const QString targetFile = FDest + QStringLiteral("/photo 1.jpg");
     switch (target) {
@@ -310,7 +303,7 @@ void tst_ShellOps::crossDeviceMove()
     }
     const QString targetFile = dest + QStringLiteral("/photo 1.jpg");
     if (replace)
-        Put(targetFile, Content(10, 3));
+        Put(targetFile, PatternedBytes(10, 3));
     QVERIFY(QFile::setPermissions(FSource, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     const QDateTime stamp = QDateTime::fromSecsSinceEpoch(1500000000);
     {
@@ -350,7 +343,7 @@ void tst_ShellOps::fullDisk()
     QFETCH(bool, move);
     QFETCH(bool, existing);
     const QString targetFile = FDest + QStringLiteral("/photo 1.jpg");
-    const QByteArray old = Content(1000, 4);
+    const QByteArray old = PatternedBytes(1000, 4);
     if (existing)
         Put(targetFile, old);
     const QByteArray source = Get(FSource);
@@ -418,7 +411,7 @@ void tst_ShellOps::sourceVanishesDuringQuestion()
     QFETCH(bool, move);
     QFETCH(bool, crossDevice);
     const QString targetFile = FDest + QStringLiteral("/photo 1.jpg");
-    const QByteArray old = Content(1000, 5);
+    const QByteArray old = PatternedBytes(1000, 5);
     Put(targetFile, old);
     std::unique_ptr<CrossDevice> simulated;
     if (crossDevice)

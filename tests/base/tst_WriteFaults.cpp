@@ -7,8 +7,8 @@
 #include "RegLib.h"
 #include "ShellOps.h"
 #include "TrashLib.h"
-#include "TestFiles.h"
 #include "TestPaths.h"
+#include "TestFiles.h"
 
 // Qt
 #include <QDir>
@@ -28,14 +28,6 @@
 Q_DECLARE_METATYPE(FileCall)
 
 namespace {
-
-QByteArray Content(int size, int seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char((i * 31 + seed * 7 + i / 251) & 0xff);
-    return data;
-}
 
 QStringList ErrorsOf(const std::function<void()> &f)
 {
@@ -124,8 +116,8 @@ void tst_WriteFaults::everyWriteFails()
 
     const QString file = FSource + QStringLiteral("/pic.jpg");
     const QString target = FDest + QStringLiteral("/pic.jpg");
-    const QByteArray data = Content(200000, 1);
-    const QByteArray old = Content(5000, 2);
+    const QByteArray data = PatternedBytes(200000, 1);
+    const QByteArray old = PatternedBytes(5000, 2);
     const bool replacing = operation.endsWith(QLatin1String(", replacing"));
     const QString store = RegStoreFile();
     const QString storeFolder = QFileInfo(store).absolutePath();
@@ -218,8 +210,8 @@ void tst_WriteFaults::fullDisk()
     if (::mount("tamsel-test", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
         QSKIP(qPrintable(QStringLiteral("No small file system to fill (mount: %1)").arg(FileIo::ErrorText(errno))));
     const QString file = FSource + QStringLiteral("/big.jpg");
-    WriteFile(file, Content(300000, 3));
-    WriteFile(mountPoint + QStringLiteral("/kept.jpg"), Content(3000, 4));
+    WriteFile(file, PatternedBytes(300000, 3));
+    WriteFile(mountPoint + QStringLiteral("/kept.jpg"), PatternedBytes(3000, 4));
     const QStringList copied = ErrorsOf([&] { ShellCopyOrMove(nullptr, file, mountPoint, false); });
     const QStringList moved = ErrorsOf([&] { ShellCopyOrMove(nullptr, file, mountPoint, true); });
     const QStringList left = FilesBelow(mountPoint);
@@ -230,8 +222,8 @@ void tst_WriteFaults::fullDisk()
     QCOMPARE(copied, QStringList{expected.arg(QStringLiteral("copy"), file, mountPoint)});
     QCOMPARE(moved, QStringList{expected.arg(QStringLiteral("move"), file, mountPoint)});
     QCOMPARE(left, QStringList{QStringLiteral("kept.jpg")});
-    QCOMPARE(kept, Content(3000, 4));
-    QCOMPARE(ReadAll(file), Content(300000, 3));
+    QCOMPARE(kept, PatternedBytes(3000, 4));
+    QCOMPARE(ReadAll(file), PatternedBytes(300000, 3));
 }
 
 QTEST_MAIN(tst_WriteFaults)

@@ -39,6 +39,14 @@ QStringList FilesBelow(const QString &folder)
     return files;
 }
 
+QByteArray PatternedBytes(int size, int seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 31 + seed * 7 + i / 251) & 0xff);
+    return data;
+}
+
 QImage DetailedPicture(int width, int height)
 {
     QImage image(width, height, QImage::Format_BGR888);

@@ -39,6 +39,10 @@ QByteArray ReadAll(const QString &path);
 // cannot.
 void WriteFile(const QString &path, const QByteArray &data);
 
+// size bytes of a pattern that differs with seed, so that a file copied from
+// the wrong source, or cut short, does not compare equal.
+QByteArray PatternedBytes(int size, int seed);
+
 // Every file below folder, hidden ones included, as sorted relative paths.
 QStringList FilesBelow(const QString &folder);
 
